@@ -1,0 +1,1 @@
+#include "player/tune_image.h"
