@@ -1,17 +1,247 @@
-// Placeholder: passes the signal through until the distortion unit lands.
 #include "synth/units/distortion.h"
-void reset(Distortion&) {}
-void setup(Distortion& d, const float*, const SynthConstants&) { d.mode = 0; }
-void renderMono(Distortion&, const float* in, float* out, int count) {
-  if (in != out) for (int i = 0; i < count; ++i) out[i] = in[i];
+
+#include <algorithm>
+#include <cmath>
+
+#include "synth/units/numeric.h"
+
+namespace {
+
+constexpr float kParamScale = 1.0f / 128.0f;  // parameter 0..128 to 0..1
+constexpr float kHalfPi = 1.5707963267948966f;
+// From here on the outer form of the arctangent rounds to pi/2 anyway; taking
+// pi/2 directly keeps huge and infinite inputs from turning into NaN.
+constexpr float kAtanSaturated = 33554432.0f;  // 2^25
+
+constexpr float kCrushUnit = 32768.0f;  // 16-bit grid: one step = 1/32768
+constexpr float kCrushRecip = 1.0f / 32768.0f;
+constexpr int64_t kCrushLimit = 32767;
+constexpr int32_t kCrushMaskUnit = 512;            // the shape parameter flips bits from bit 9 up
+constexpr float kCrushInputLimit = 2147483648.0f;  // grid index held within 32 bits
+constexpr float kDecimateOctaves = 10.0f;
+constexpr float kPhaseHalf = 2147483648.0f;  // 2^31
+
+// AtanApprox: a rational form below |v| = 1 and pi/2 minus a rational form
+// above. The two forms use slightly different first coefficients. The caller
+// restores the sign.
+inline float atanMagnitude(float a) {
+  const float a2 = a * a;
+  const float a4 = a2 * a2;
+  float r;
+  if (a < 1.0f) {
+    r = a * (1.0f + 0.43157974f * a2) / (1.0f + 0.76443945f * a2 + 0.05831938f * a4);
+  } else {
+    r = kHalfPi + a * (-0.431597974f - a2) / (0.05831938f + 0.76443945f * a2 + a4);
+  }
+  return a >= kAtanSaturated ? kHalfPi : r;
 }
-void renderStereo(Distortion&, const float* in, float* out, int frames) {
-  if (in != out) for (int i = 0; i < 2 * frames; ++i) out[i] = in[i];
+
+inline float atanSigned(float v) {
+  return std::copysign(atanMagnitude(std::fabs(v)), v);
 }
-void reset(DcBlocker& dc) { dc = DcBlocker{}; }
-void renderMono(DcBlocker&, const float* in, float* out, int count, const SynthConstants&) {
-  if (in != out) for (int i = 0; i < count; ++i) out[i] = in[i];
+
+void copyIfApart(const float* in, float* out, int count) {
+  if (in != out) std::copy(in, in + count, out);
 }
-void renderStereo(DcBlocker&, const float* in, float* out, int frames, const SynthConstants&) {
-  if (in != out) for (int i = 0; i < 2 * frames; ++i) out[i] = in[i];
+
+void renderSaturate(const Distortion& d, const float* in, float* out, int count) {
+  const float drive = d.drive, bias = d.bias, gain = d.outGain;
+  for (int i = 0; i < count; ++i) out[i] = atanSigned(in[i] * drive + bias) * gain;
+}
+
+void renderClip(const Distortion& d, const float* in, float* out, int count) {
+  const float drive = d.drive, bias = d.bias, gain = d.outGain;
+  for (int i = 0; i < count; ++i) out[i] = std::clamp(in[i] * drive + bias, -1.0f, 1.0f) * gain;
+}
+
+// The grid index is held within 32 bits and the scaled index within 64, so an
+// overloaded input clamps to full scale instead of wrapping round.
+void renderCrush(const Distortion& d, const float* in, float* out, int count) {
+  const float scale = d.crushScale;
+  const int64_t step = d.crushStep;
+  const int32_t mask = d.crushMask;
+  for (int i = 0; i < count; ++i) {
+    const float v = std::fmin(std::fmax(in[i] * scale, -kCrushInputLimit), kCrushInputLimit);
+    const int64_t n = std::clamp<int64_t>(std::llrint(v) * step, -kCrushLimit, kCrushLimit);
+    out[i] = static_cast<float>(static_cast<int32_t>(n) ^ mask) * kCrushRecip;
+  }
+}
+
+void renderDecimateMono(Distortion& d, const float* in, float* out, int count) {
+  const uint32_t step = d.decimateStep;
+  uint32_t phase = d.decimatePhase;
+  float held = d.heldLeft;
+  for (int i = 0; i < count; ++i) {
+    const uint32_t next = phase + step;
+    if (next < phase) held = in[i];  // the accumulator carried
+    phase = next;
+    out[i] = held;
+  }
+  d.decimatePhase = phase;
+  d.heldLeft = held;
+}
+
+void renderDecimateStereo(Distortion& d, const float* in, float* out, int frames) {
+  const uint32_t step = d.decimateStep;
+  uint32_t phase = d.decimatePhase;
+  float left = d.heldLeft, right = d.heldRight;
+  for (int i = 0; i < frames; ++i) {
+    const uint32_t next = phase + step;
+    if (next < phase) {
+      left = in[2 * i];
+      right = in[2 * i + 1];
+    }
+    phase = next;
+    out[2 * i] = left;
+    out[2 * i + 1] = right;
+  }
+  d.decimatePhase = phase;
+  d.heldLeft = left;
+  d.heldRight = right;
+}
+
+// Modes 0..3 keep no state: the stereo form runs them over both sides at once.
+void renderStateless(const Distortion& d, DistMode mode, const float* in, float* out, int count) {
+  switch (mode) {
+    case DistMode::Saturate:
+      renderSaturate(d, in, out, count);
+      break;
+    case DistMode::Clip:
+      renderClip(d, in, out, count);
+      break;
+    case DistMode::Crush:
+      renderCrush(d, in, out, count);
+      break;
+    default:
+      copyIfApart(in, out, count);
+      break;
+  }
+}
+
+DistMode modeOf(const Distortion& d) {
+  return static_cast<DistMode>(d.mode & kDistModeMask);
+}
+
+}  // namespace
+
+float atanApprox(float v) {
+  return atanSigned(v);
+}
+
+void reset(Distortion& d) {
+  d.decimatePhase = 0;
+  d.heldLeft = 0.0f;
+  d.heldRight = 0.0f;
+  reset(d.filters[0]);
+  reset(d.filters[1]);
+}
+
+void setup(Distortion& d, const float* p, const SynthConstants& k) {
+  d.mode = roundToInt(p[0]);
+  d.drive = exp2Single((p[1] - 32.0f) * (1.0f / 16.0f));
+  const float amount = p[2];
+  const float shape = p[3];
+  const DistMode mode = modeOf(d);
+  switch (mode) {
+    case DistMode::Off:
+      break;
+    case DistMode::Saturate:
+      d.outGain = amount * kParamScale / std::atan(d.drive);
+      d.bias = (shape - 64.0f) * (1.0f / 64.0f) * d.drive;
+      break;
+    case DistMode::Clip:
+      d.outGain = amount * kParamScale;
+      d.bias = (shape - 64.0f) * (1.0f / 64.0f) * d.drive;
+      break;
+    case DistMode::Crush: {
+      const float divisor = 256.0f * amount + 1.0f;
+      d.crushStep = roundToInt(divisor);
+      d.crushScale = d.drive * kCrushUnit / divisor;
+      d.crushMask = roundToInt(shape) * kCrushMaskUnit;
+      break;
+    }
+    case DistMode::Decimate: {
+      const float rate = exp2Single(kDecimateOctaves * (amount - 128.0f) * kParamScale);
+      // 2^31 * 2 wraps to 0 at amount 128: the held sample never changes.
+      d.decimateStep = static_cast<uint32_t>(2 * std::llrint(rate * kPhaseHalf));
+      break;
+    }
+    default: {
+      const float t[3] = {static_cast<float>(static_cast<int32_t>(mode) - 4), amount, shape};
+      setup(d.filters[0], t, k);
+      setup(d.filters[1], t, k);
+      break;
+    }
+  }
+}
+
+void renderMono(Distortion& d, const float* in, float* out, int count) {
+  const DistMode mode = modeOf(d);
+  if (mode == DistMode::Decimate) {
+    renderDecimateMono(d, in, out, count);
+  } else if (mode >= DistMode::FirstFilter) {
+    d.filters[0].stride = 1;
+    render(d.filters[0], in, out, count);
+  } else {
+    renderStateless(d, mode, in, out, count);
+  }
+}
+
+void renderStereo(Distortion& d, const float* in, float* out, int frames) {
+  const DistMode mode = modeOf(d);
+  if (mode == DistMode::Decimate) {
+    renderDecimateStereo(d, in, out, frames);
+  } else if (mode >= DistMode::FirstFilter) {
+    d.filters[0].stride = 2;
+    d.filters[1].stride = 2;
+    render(d.filters[0], in, out, frames);
+    render(d.filters[1], in + 1, out + 1, frames);
+  } else {
+    renderStateless(d, mode, in, out, 2 * frames);
+  }
+}
+
+void reset(DcBlocker& dc) {
+  dc = DcBlocker{};
+}
+
+// y = x - previous x + R * previous y; adding and removing the denormal guard
+// flushes magnitudes below about 2^-42 to exactly 0.
+void renderMono(DcBlocker& dc, const float* in, float* out, int count, const SynthConstants& k) {
+  const float r = k.dcCoefficient;
+  float xPrev = dc.lastInLeft, yPrev = dc.lastOutLeft;
+  for (int i = 0; i < count; ++i) {
+    const float x = in[i];
+    float y = x - xPrev + r * yPrev;
+    y = (y + kDenormGuard) - kDenormGuard;
+    xPrev = x;
+    yPrev = y;
+    out[i] = y;
+  }
+  dc.lastInLeft = xPrev;
+  dc.lastOutLeft = yPrev;
+}
+
+void renderStereo(DcBlocker& dc, const float* in, float* out, int frames, const SynthConstants& k) {
+  const float r = k.dcCoefficient;
+  float xl = dc.lastInLeft, yl = dc.lastOutLeft;
+  float xr = dc.lastInRight, yr = dc.lastOutRight;
+  for (int i = 0; i < frames; ++i) {
+    const float l = in[2 * i];
+    const float rt = in[2 * i + 1];
+    float ol = l - xl + r * yl;
+    float orr = rt - xr + r * yr;
+    ol = (ol + kDenormGuard) - kDenormGuard;
+    orr = (orr + kDenormGuard) - kDenormGuard;
+    xl = l;
+    yl = ol;
+    xr = rt;
+    yr = orr;
+    out[2 * i] = ol;
+    out[2 * i + 1] = orr;
+  }
+  dc.lastInLeft = xl;
+  dc.lastOutLeft = yl;
+  dc.lastInRight = xr;
+  dc.lastOutRight = yr;
 }

@@ -6,29 +6,50 @@
 #include "synth/constants.h"
 #include "synth/units/filter.h"
 
-struct Distortion {
-  int32_t mode;
-  // Working values and states: defined with the unit.
-  float drive, outGain, bias;
-  int32_t crushStep;
-  float crushScale;
-  int32_t crushMask;
-  uint32_t decimateStep;
-  uint32_t decimatePhase;
-  float heldLeft, heldRight;
-  Filter filters[2];  // left, right (mono uses the first)
+// The rounded mode's low four bits; 5..15 run the inner filters with
+// filter type = mode - 4.
+enum class DistMode : int32_t {
+  Off = 0,       // samples copied unchanged
+  Saturate = 1,  // arctangent of (x * drive + bias), normalised by the drive
+  Clip = 2,      // hard clip of (x * drive + bias) to [-1, 1]
+  Crush = 3,     // 16-bit grid of adjustable step, clamp, bit flips
+  Decimate = 4,  // sample and hold at a reduced rate
+  FirstFilter = 5,
 };
 
-void reset(Distortion& d);
-void setup(Distortion& d, const float* p, const SynthConstants& k);  // mode, drive, amount, shape
+constexpr int32_t kDistModeMask = 15;
+
+struct Distortion {
+  int32_t mode;               // rounded mode parameter
+  float drive;                // input gain: 0.25 at 0, 1 at 32, 64 at 128
+  float outGain;              // Saturate, Clip
+  float bias;                 // Saturate, Clip: added after the drive
+  float crushScale;           // Crush: input scale to grid steps
+  int32_t crushStep;          // Crush: grid step in 1/32768 units
+  int32_t crushMask;          // Crush: XOR mask
+  uint32_t decimatePhase;     // Decimate: accumulator, a carry takes a new sample
+  uint32_t decimateStep;      // Decimate: per-sample increment, one cycle = 2^32
+  float heldLeft, heldRight;  // Decimate: held samples (mono uses the left)
+  Filter filters[2];          // left, right (mono uses the first)
+};
+
+void reset(Distortion& d);  // decimator and inner filter states 0
+// p: mode, drive, amount, shape (each 0..128).
+void setup(Distortion& d, const float* p, const SynthConstants& k);
 void renderMono(Distortion& d, const float* in, float* out, int count);
 void renderStereo(Distortion& d, const float* in, float* out, int frames);  // interleaved
 
+// Rational approximation of atan(v); its error against the true arctangent
+// stays below 2e-4 rad. The form changes at |v| = 1.
+float atanApprox(float v);
+
+// One-pole DC-removing high-pass, time constant 1/126 s.
 struct DcBlocker {
-  float lastInLeft, lastOutLeft;
+  float lastInLeft, lastOutLeft;  // mono uses the left pair
   float lastInRight, lastOutRight;
 };
 
 void reset(DcBlocker& dc);
+// in and out may be the same buffer.
 void renderMono(DcBlocker& dc, const float* in, float* out, int count, const SynthConstants& k);
 void renderStereo(DcBlocker& dc, const float* in, float* out, int frames, const SynthConstants& k);

@@ -6,17 +6,37 @@
 
 #include "synth/constants.h"
 
+// What the render produces; the render uses the rounded type's low three bits.
+enum class FilterType : int32_t {
+  Off = 0,        // input copied unchanged
+  LowPass = 1,    // state-variable low
+  BandPass = 2,   // state-variable band
+  HighPass = 3,   // state-variable high
+  Notch = 4,      // high + low
+  Peak = 5,       // high + band + low
+  LowPass4 = 6,   // four-pole y4
+  HighPass4 = 7,  // input - y4
+};
+
+constexpr int32_t kFilterTypeMask = 7;
+
 struct Filter {
-  int32_t type;  // rounded type parameter; 0 = Off
+  int32_t type;    // rounded type parameter; 0 = Off
   int32_t stride;  // 1 mono, 2 one side of interleaved stereo
-  // Working values and states: defined with the unit.
-  float freq, damp;                                  // state-variable kind
-  float poleGain, poleFeedback, resonance;           // four-pole kind
-  float low, band, lastInput;
+  // State-variable coefficients: frequency f and damping q (1 - resonance).
+  float freq, damp;
+  // Four-pole coefficients: stage gain p, stage feedback K = 1 - 2p and the
+  // output-to-input feedback gain r.
+  float poleGain, poleFeedback, resonance;
+  float low, band;  // state-variable states
+  float lastInput;  // four-pole: the previous raw input sample
   float y1, y2, y3, y4;
 };
 
-void reset(Filter& f);  // states 0, stride 1
-void setup(Filter& f, const float* t, const SynthConstants& k);  // t: type, cutoff, resonance
+void reset(Filter& f);  // states 0, stride 1; coefficients kept
+// t: type (0..128, rounded), cutoff (0..128: 2^-10 .. 1 of the oversampled
+// rate, scaled by rateScale), resonance (0..128). Only the coefficients of
+// the kind the rounded type selects are computed; the other kind's stay.
+void setup(Filter& f, const float* t, const SynthConstants& k);
 // in and out may be the same buffer; both advance by stride per sample.
 void render(Filter& f, const float* in, float* out, int count);
