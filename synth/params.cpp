@@ -1,0 +1,199 @@
+// Patch lookup and the once-per-tick conversion of patch bytes plus
+// modulation routes into voice and channel settings.
+#include <algorithm>
+#include <cmath>
+
+#include "synth/core.h"
+#include "synth/units/numeric.h"
+
+namespace {
+
+constexpr float kParamMax = 128.0f;
+constexpr float kCentre = 64.0f;
+constexpr float kSendScale = 0.6f;  // headroom of every send and of the main output
+
+// Voice parameter indices.
+constexpr int kPan = 0;
+constexpr int kTranspose = 1;
+constexpr int kOscParams[3] = {2, 8, 14};
+constexpr int kFilterParams[2] = {20, 23};
+constexpr int kRouting = 26;
+constexpr int kFilterBalance = 27;
+constexpr int kDistortionParams = 28;
+constexpr int kEnvParams[2] = {32, 38};
+constexpr int kLfoParams[2] = {44, 51};
+constexpr int kRetrigger = 58;
+
+// Channel parameter indices.
+constexpr int kVolume = 0;
+constexpr int kAuxReturnA = 1;
+constexpr int kAuxReturnB = 2;
+constexpr int kAuxSendA = 3;
+constexpr int kAuxSendB = 4;
+constexpr int kReverbSend = 5;
+constexpr int kDelaySend = 6;
+constexpr int kEffectOrder = 7;
+constexpr int kBassBoostParams = 8;
+constexpr int kChannelDistortionParams = 9;
+constexpr int kChannelDelayParams = 13;
+constexpr int kChannelCompressorParams = 20;
+
+// Modulation sources.
+enum class RouteSource : int {
+  Velocity = 0,
+  LastController = 7,  // 1..7: channel controllers
+  Envelope1 = 8,
+  Envelope2 = 9,
+  Lfo1 = 10,
+  Lfo2 = 11,  // 12 and above: key tracking
+};
+constexpr int kKeyTrackCentre = 48;
+
+uint32_t readLe32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// The value of a route source for a voice and the controllers of a channel.
+float sourceValue(int source, const Voice& v, const uint8_t* controls) {
+  if (source == static_cast<int>(RouteSource::Velocity)) return v.velocity;
+  if (source <= static_cast<int>(RouteSource::LastController)) {
+    return static_cast<float>(controls[source]);
+  }
+  switch (static_cast<RouteSource>(source)) {
+    case RouteSource::Envelope1:
+      return v.env[0].out;
+    case RouteSource::Envelope2:
+      return v.env[1].out;
+    case RouteSource::Lfo1:
+      return v.lfo[0].out;
+    case RouteSource::Lfo2:
+      return v.lfo[1].out;
+    default:
+      return static_cast<float>(2 * (v.note - kKeyTrackCentre));
+  }
+}
+
+// Adds one route to a parameter; the clamp follows every route, so the order
+// of routes to one destination matters.
+void applyRoute(float& param, float source, uint8_t amount) {
+  const float scaled = param + source * ((static_cast<float>(amount) - kCentre) / kCentre);
+  param = std::clamp(scaled, 0.0f, kParamMax);
+}
+
+// Applies the routes whose destination lies in [first, first + count) to
+// params[destination - first].
+void applyRoutes(const uint8_t* patch, int first, int count, float* params, const Voice& v,
+                 const uint8_t* controls) {
+  const int routes = patch[kPatchRouteCount];
+  const uint8_t* r = patch + kPatchHeaderSize;
+  for (int i = 0; i < routes; ++i, r += kRouteSize) {
+    const int destination = r[2] - first;
+    if (destination < 0 || destination >= count) continue;
+    applyRoute(params[destination], sourceValue(r[0], v, controls), r[1]);
+  }
+}
+
+void applyVoiceSettings(Voice& v, const float* p) {
+  v.transpose = p[kTranspose] - kCentre;
+  const float pitch = static_cast<float>(v.note) + v.transpose;
+  for (Oscillator& o : v.osc) o.pitch = pitch;
+  v.routing = roundToInt(p[kRouting]);
+  v.retrigger = roundToInt(p[kRetrigger]);
+  // An unmodulated pan byte may exceed 128; keep the square roots real.
+  const float x = std::clamp(p[kPan] / kParamMax, 0.0f, 1.0f);
+  v.gainLeft = std::sqrt(1.0f - x);
+  v.gainRight = std::sqrt(x);
+  const float y = (p[kFilterBalance] - kCentre) / kCentre;
+  if (roundToInt(p[kFilterBalance] - kCentre) >= 0) {
+    v.filterMix1 = 1.0f - y;
+    v.filterMix2 = 1.0f;
+  } else {
+    v.filterMix1 = 1.0f;
+    v.filterMix2 = 1.0f + y;
+  }
+}
+
+void setupVoiceUnits(Voice& v, const float* p, const SynthConstants& k) {
+  for (int i = 0; i < 3; ++i) setup(v.osc[i], p + kOscParams[i], k);
+  setup(v.env[0], p + kEnvParams[0]);
+  setup(v.env[1], p + kEnvParams[1]);
+  setup(v.filter[0], p + kFilterParams[0], k);
+  setup(v.filter[1], p + kFilterParams[1], k);
+  setup(v.lfo[0], p + kLfoParams[0]);
+  setup(v.lfo[1], p + kLfoParams[1]);
+  setup(v.distortion, p + kDistortionParams, k);
+}
+
+void applyChannelSettings(Channel& c, const float* p) {
+  c.mainGain = p[kVolume] / kParamMax * kSendScale;
+  c.auxReturnA = p[kAuxReturnA] / kParamMax;
+  c.auxReturnB = p[kAuxReturnB] / kParamMax;
+  c.auxSendA = p[kAuxSendA] / kParamMax * kSendScale;
+  c.auxSendB = p[kAuxSendB] / kParamMax * kSendScale;
+  c.reverbSend = p[kReverbSend] / kParamMax * kSendScale * c.mainGain;
+  c.delaySend = p[kDelaySend] / kParamMax * kSendScale * c.mainGain;
+  c.effectOrder = roundToInt(p[kEffectOrder]);
+}
+
+void setupChannelUnits(Channel& c, const float* p, const SynthConstants& k) {
+  setup(c.distortion, p + kChannelDistortionParams, k);
+  setup(c.delay, p + kChannelDelayParams, k);
+  setup(c.compressor, p + kChannelCompressorParams, k);
+  setup(c.bassBoost, p + kBassBoostParams, k);
+}
+
+}  // namespace
+
+const uint8_t* resolvePatch(const SynthState& s, int program) {
+  if (!s.patchMap || program < 0 || program >= kProgramCount) return nullptr;
+  const uint64_t size = s.patchMapSize;
+  const uint64_t entry = 4u * static_cast<uint64_t>(program);
+  if (entry + 4 > size) return nullptr;
+  const uint64_t offset = readLe32(s.patchMap + entry);
+  if (offset + kPatchHeaderSize > size) return nullptr;
+  const uint64_t routes = s.patchMap[offset + kPatchRouteCount];
+  if (offset + kPatchHeaderSize + kRouteSize * routes > size) return nullptr;
+  return s.patchMap + offset;
+}
+
+void selectProgram(SynthState& s, int channel, int program) {
+  s.channelControls[channel][0] = static_cast<uint8_t>(program);
+  s.channelPatch[channel] = resolvePatch(s, program);
+}
+
+void refreshVoice(SynthState& s, int voice) {
+  const int ch = s.voiceChannel[voice];
+  if (ch < 0) return;
+  const uint8_t* patch = s.channelPatch[ch];
+  if (!patch) {
+    // No readable patch: the voice cannot sound.
+    s.voiceChannel[voice] = -1;
+    return;
+  }
+  Voice& v = s.voices[voice];
+  float* p = s.voiceParams[voice];
+  for (int i = 0; i < kVoiceParamCount; ++i) p[i] = static_cast<float>(patch[i]);
+  applyRoutes(patch, 0, kVoiceParamCount, p, v, s.channelControls[ch]);
+  applyVoiceSettings(v, p);
+  setupVoiceUnits(v, p, s.constants);
+}
+
+void refreshChannel(SynthState& s, int channel) {
+  const uint8_t* patch = s.channelPatch[channel];
+  float* p = s.channelParams[channel];
+  Channel& c = s.channels[channel];
+  if (!patch) {
+    // Such a channel never owns a voice, so its strip does not run; keep it mute.
+    std::fill(p, p + kChannelParamCount, 0.0f);
+    applyChannelSettings(c, p);
+    return;
+  }
+  for (int i = 0; i < kChannelParamCount; ++i) {
+    p[i] = static_cast<float>(patch[kVoiceParamCount + i]);
+  }
+  const Voice& last = s.voices[s.channelLastVoice[channel]];
+  applyRoutes(patch, kVoiceParamCount, kChannelParamCount, p, last, s.channelControls[channel]);
+  applyChannelSettings(c, p);
+  setupChannelUnits(c, p, s.constants);
+}

@@ -1,0 +1,270 @@
+// The render loop: control tick, audio tick (voices, channel strips, master
+// chain) and the hand-out of a tick's frames across render calls of any size.
+#include <algorithm>
+#include <cmath>
+
+#include "synth/core.h"
+
+namespace {
+
+constexpr float kParamMax = 128.0f;
+constexpr float kPeakDecay = 0.9999f;  // per frame, decaying peak meter
+
+enum class Routing : int32_t { Single = 0, Serial = 1, Parallel = 2 };
+
+void clear(float* buffer, int count) {
+  std::fill(buffer, buffer + count, 0.0f);
+}
+
+// Filters of one voice by its routing, in place on the voice buffer.
+void renderFilters(Voice& v, WorkBuffers& w, int n) {
+  float* vb = w.voice;
+  switch (static_cast<Routing>(v.routing)) {
+    case Routing::Single:
+      render(v.filter[0], vb, vb, n);
+      break;
+    case Routing::Parallel: {
+      float* second = w.voice2;
+      render(v.filter[1], vb, second, n);
+      render(v.filter[0], vb, vb, n);
+      const float mix1 = v.filterMix1;
+      const float mix2 = v.filterMix2;
+      for (int i = 0; i < n; ++i) vb[i] = vb[i] * mix1 + second[i] * mix2;
+      break;
+    }
+    default:
+      render(v.filter[0], vb, vb, n);
+      render(v.filter[1], vb, vb, n);
+      break;
+  }
+}
+
+// Adds the voice buffer into the channel buffer with the amplitude ramp and pan.
+void mixVoice(Voice& v, const float* vb, float* out, int n) {
+  float amp = v.amp;
+  const float step = v.ampStep;
+  const float gainLeft = v.gainLeft;
+  const float gainRight = v.gainRight;
+  for (int i = 0; i < n; ++i) {
+    const float s = vb[i] * amp;
+    amp += step;
+    out[2 * i] += s * gainLeft + kDenormGuard;
+    out[2 * i + 1] += s * gainRight + kDenormGuard;
+  }
+  v.amp = amp;
+}
+
+void renderVoice(SynthState& s, int voice, int n) {
+  Voice& v = s.voices[voice];
+  WorkBuffers& w = s.work;
+  float* vb = w.voice;
+  clear(vb, n);
+  for (Oscillator& o : v.osc) render(o, vb, n, w.auxA, w.auxB);
+  renderFilters(v, w, n);
+  renderMono(v.distortion, vb, vb, n);
+  renderMono(v.dc, vb, vb, n, s.constants);
+  mixVoice(v, vb, w.channel, n);
+}
+
+// out[i] += in[i] * gain over `count` samples.
+void addScaled(const float* in, float* out, int count, float gain) {
+  for (int i = 0; i < count; ++i) out[i] += in[i] * gain;
+}
+
+// bus[i] += (left + right) * gain over n frames of a stereo buffer.
+void addSumToBus(const float* in, float* bus, int n, float gain) {
+  for (int i = 0; i < n; ++i) bus[i] += (in[2 * i] + in[2 * i + 1]) * gain;
+}
+
+void renderStrip(SynthState& s, Channel& c, int n) {
+  WorkBuffers& w = s.work;
+  float* buf = w.channel;
+  const SynthConstants& k = s.constants;
+  if (c.auxReturnA != 0.0f) addScaled(w.auxA, buf, 2 * n, c.auxReturnA);
+  if (c.auxReturnB != 0.0f) addScaled(w.auxB, buf, 2 * n, c.auxReturnB);
+  renderStereo(c.dcFirst, buf, buf, n, k);
+  render(c.compressor, buf, n);
+  render(c.bassBoost, buf, n, k);
+  if (c.effectOrder == 0) {
+    renderStereo(c.distortion, buf, buf, n);
+    renderStereo(c.dcSecond, buf, buf, n, k);
+    render(c.delay, buf, n);
+  } else {
+    render(c.delay, buf, n);
+    renderStereo(c.distortion, buf, buf, n);
+    renderStereo(c.dcSecond, buf, buf, n, k);
+  }
+}
+
+void renderSends(WorkBuffers& w, const Channel& c, int n) {
+  const float* buf = w.channel;
+  if (c.reverbSend != 0.0f) addSumToBus(buf, w.reverbBus, n, c.reverbSend);
+  if (c.delaySend != 0.0f) addSumToBus(buf, w.delayBus, n, c.delaySend);
+  if (c.auxSendA != 0.0f) addScaled(buf, w.auxA, 2 * n, c.auxSendA);
+  if (c.auxSendB != 0.0f) addScaled(buf, w.auxB, 2 * n, c.auxSendB);
+  addScaled(buf, w.master, 2 * n, c.mainGain);
+}
+
+// Decaying peak (mode 0) or mean square (any other mode) of one tick, per side.
+void meter(const float* buf, int n, int mode, float level[2]) {
+  for (int side = 0; side < 2; ++side) {
+    const float* x = buf + side;
+    if (mode == 0) {
+      float peak = level[side];
+      for (int i = 0; i < n; ++i) peak = std::max(peak, std::fabs(x[2 * i])) * kPeakDecay;
+      level[side] = peak;
+    } else {
+      float sum = 0.0f;
+      for (int i = 0; i < n; ++i) sum += x[2 * i] * x[2 * i];
+      level[side] = sum / static_cast<float>(n);
+    }
+  }
+}
+
+// One-pole low cut, then a one-pole high cut unless g is exactly 1.
+void renderMasterCut(MasterCut& m, float* buf, int n) {
+  const float k = m.k;
+  const float g = m.g;
+  float low[2] = {m.lowLeft, m.lowRight};
+  float lp[2] = {m.lpLeft, m.lpRight};
+  if (g == 1.0f) {
+    for (int i = 0; i < n; ++i) {
+      for (int side = 0; side < 2; ++side) {
+        const float x = buf[2 * i + side];
+        const float h = x - low[side];
+        low[side] = low[side] + k * (x - low[side]);
+        lp[side] = lp[side] + g * (h - lp[side]);
+        buf[2 * i + side] = h;
+      }
+    }
+  } else {
+    for (int i = 0; i < n; ++i) {
+      for (int side = 0; side < 2; ++side) {
+        const float x = buf[2 * i + side];
+        const float h = x - low[side];
+        low[side] = low[side] + k * (x - low[side]);
+        lp[side] = lp[side] + g * (h - lp[side]);
+        buf[2 * i + side] = lp[side];
+      }
+    }
+  }
+  m.lowLeft = low[0];
+  m.lowRight = low[1];
+  m.lpLeft = lp[0];
+  m.lpRight = lp[1];
+}
+
+void renderMaster(SynthState& s, int n) {
+  WorkBuffers& w = s.work;
+  float* master = w.master;
+  render(s.reverb, w.reverbBus, master, n);
+  renderGlobal(s.globalDelay, w.delayBus, master, n);
+  renderStereo(s.masterDc, master, master, n, s.constants);
+  renderMasterCut(s.masterCut, master, n);
+  render(s.masterCompressor, master, n);
+  meter(master, n, s.meterMode, s.masterMeter);
+}
+
+// Copies (or adds) n frames of the interleaved tick buffer to the caller.
+void deliver(const float* src, float* left, float* right, int n, bool add) {
+  if (right) {
+    if (add) {
+      for (int i = 0; i < n; ++i) {
+        left[i] += src[2 * i];
+        right[i] += src[2 * i + 1];
+      }
+    } else {
+      for (int i = 0; i < n; ++i) {
+        left[i] = src[2 * i];
+        right[i] = src[2 * i + 1];
+      }
+    }
+  } else if (add) {
+    for (int i = 0; i < 2 * n; ++i) left[i] += src[i];
+  } else {
+    std::copy(src, src + 2 * n, left);
+  }
+}
+
+}  // namespace
+
+void controlTick(SynthState& s) {
+  const float tickRecip = s.constants.tickRecip;
+  for (int voice = 0; voice < kVoiceCount; ++voice) {
+    if (s.voiceChannel[voice] < 0) continue;
+    refreshVoice(s, voice);
+    if (s.voiceChannel[voice] < 0) continue;
+    Voice& v = s.voices[voice];
+    tick(v.env[0], v.gate);
+    tick(v.env[1], v.gate);
+    tick(v.lfo[0]);
+    tick(v.lfo[1]);
+    v.ampStep = (v.env[0].out / kParamMax - v.amp) * tickRecip;
+    if (v.env[0].stage == static_cast<int32_t>(EnvelopeStage::Off)) s.voiceChannel[voice] = -1;
+  }
+  for (int ch = 0; ch < kChannelCount; ++ch) refreshChannel(s, ch);
+  speechControlStep(s.speech);
+}
+
+void audioTick(SynthState& s) {
+  const int n = s.constants.tickLength;
+  WorkBuffers& w = s.work;
+  clear(w.master, 2 * n);
+  clear(w.reverbBus, n);
+  clear(w.delayBus, n);
+  clear(w.auxA, 2 * n);
+  clear(w.auxB, 2 * n);
+
+  // Voices of each channel, in index order.
+  int8_t members[kChannelCount][kVoiceCount];
+  int memberCount[kChannelCount] = {};
+  for (int v = 0; v < kVoiceCount; ++v) {
+    const int ch = s.voiceChannel[v];
+    if (ch >= 0) members[ch][memberCount[ch]++] = static_cast<int8_t>(v);
+  }
+
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    if (memberCount[ch] == 0) {
+      // Silent channel: its strip and memories stand still this tick.
+      s.channelMeters[ch][0] = 0.0f;
+      s.channelMeters[ch][1] = 0.0f;
+      continue;
+    }
+    clear(w.channel, 2 * n);
+    for (int i = 0; i < memberCount[ch]; ++i) renderVoice(s, members[ch][i], n);
+    if (ch == kSpeechChannel) speechRender(s.speech, w.channel, n);
+    Channel& c = s.channels[ch];
+    renderStrip(s, c, n);
+    renderSends(w, c, n);
+    meter(w.channel, n, s.meterMode, s.channelMeters[ch]);
+  }
+  renderMaster(s, n);
+}
+
+void synthRender(SynthState& s, float* left, int frames, float* right, bool add) {
+  if (frames <= 0 || !left) return;
+  RoundingScope rounding;
+  const int tickLength = s.constants.tickLength;
+  if (tickLength == 0) {
+    // Not initialised with a usable rate: silence.
+    if (!add) {
+      clear(left, right ? frames : 2 * frames);
+      if (right) clear(right, frames);
+    }
+    return;
+  }
+  while (frames > 0) {
+    if (s.tickFramesLeft <= 0) {
+      controlTick(s);
+      audioTick(s);
+      s.tickFramesLeft = tickLength;
+    }
+    const int n = std::min(frames, s.tickFramesLeft);
+    const float* src = s.work.master + 2 * (tickLength - s.tickFramesLeft);
+    deliver(src, left, right, n, add);
+    left += right ? n : 2 * n;
+    if (right) right += n;
+    frames -= n;
+    s.tickFramesLeft -= n;
+  }
+}
