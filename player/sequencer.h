@@ -128,6 +128,7 @@ struct TuneLength {
   int64_t overflowTick = -1;  // where the distance overflowed, when !ok
 };
 
-// Runs the whole tune once without rendering, from a reset: every event
-// reaches the sink, nothing is rendered. Leaves the state Ended.
+// Runs the whole tune once without rendering; call it right after
+// resetSequencer. Every event reaches the sink, nothing is rendered. Sets
+// lengthMs and leaves the state Ended with framesToNext 0.
 TuneLength measureTune(PlayerState& p);
