@@ -46,7 +46,7 @@ struct Reader {
 
 void noteOff(SynthState& s, int ch, int note) {
   if (ch == kSpeechChannel) speechNoteOff(s.speech);
-  for (int v = 0; v < kVoiceCount; ++v) {
+  for (int v = 0; v < kSynthVoices; ++v) {
     Voice& voice = s.voices[v];
     if (s.voiceChannel[v] == ch && voice.note == note && voice.gate != 0) {
       voice.gate = 0;
@@ -69,7 +69,7 @@ void noteOn(SynthState& s, int ch, int note, int velocity) {
 }
 
 void allSoundOff(SynthState& s, int ch) {
-  for (int v = 0; v < kVoiceCount; ++v) {
+  for (int v = 0; v < kSynthVoices; ++v) {
     if (s.voiceChannel[v] != ch) continue;
     resetVoice(s, v);
     s.voiceChannel[v] = -1;
@@ -78,7 +78,7 @@ void allSoundOff(SynthState& s, int ch) {
 
 void allNotesOff(SynthState& s, int ch) {
   if (ch == kSpeechChannel) speechNoteOff(s.speech);
-  for (int v = 0; v < kVoiceCount; ++v) {
+  for (int v = 0; v < kSynthVoices; ++v) {
     if (s.voiceChannel[v] == ch) s.voices[v].gate = 0;
   }
 }
@@ -99,7 +99,7 @@ void programChange(SynthState& s, int ch, int byte) {
   if (program != s.channelControls[ch][0]) {
     selectProgram(s, ch, program);
     // Freed without a reset: the sound stops at the next tick.
-    for (int v = 0; v < kVoiceCount; ++v) {
+    for (int v = 0; v < kSynthVoices; ++v) {
       if (s.voiceChannel[v] == ch) s.voiceChannel[v] = -1;
     }
   }

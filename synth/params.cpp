@@ -146,7 +146,7 @@ void setupChannelUnits(Channel& c, const float* p, const SynthConstants& k) {
 }  // namespace
 
 const uint8_t* resolvePatch(const SynthState& s, int program) {
-  if (!s.patchMap || program < 0 || program >= kProgramCount) return nullptr;
+  if (!s.patchMap || program < 0 || program >= kSynthPrograms) return nullptr;
   const uint64_t size = s.patchMapSize;
   const uint64_t entry = 4u * static_cast<uint64_t>(program);
   if (entry + 4 > size) return nullptr;

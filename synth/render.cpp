@@ -190,7 +190,7 @@ void deliver(const float* src, float* left, float* right, int n, bool add) {
 
 void controlTick(SynthState& s) {
   const float tickRecip = s.constants.tickRecip;
-  for (int voice = 0; voice < kVoiceCount; ++voice) {
+  for (int voice = 0; voice < kSynthVoices; ++voice) {
     if (s.voiceChannel[voice] < 0) continue;
     refreshVoice(s, voice);
     if (s.voiceChannel[voice] < 0) continue;
@@ -202,7 +202,7 @@ void controlTick(SynthState& s) {
     v.ampStep = (v.env[0].out / kParamMax - v.amp) * tickRecip;
     if (v.env[0].stage == static_cast<int32_t>(EnvelopeStage::Off)) s.voiceChannel[voice] = -1;
   }
-  for (int ch = 0; ch < kChannelCount; ++ch) refreshChannel(s, ch);
+  for (int ch = 0; ch < kSynthChannels; ++ch) refreshChannel(s, ch);
   speechControlStep(s.speech);
 }
 
@@ -216,14 +216,14 @@ void audioTick(SynthState& s) {
   clear(w.auxB, 2 * n);
 
   // Voices of each channel, in index order.
-  int8_t members[kChannelCount][kVoiceCount];
-  int memberCount[kChannelCount] = {};
-  for (int v = 0; v < kVoiceCount; ++v) {
+  int8_t members[kSynthChannels][kSynthVoices];
+  int memberCount[kSynthChannels] = {};
+  for (int v = 0; v < kSynthVoices; ++v) {
     const int ch = s.voiceChannel[v];
     if (ch >= 0) members[ch][memberCount[ch]++] = static_cast<int8_t>(v);
   }
 
-  for (int ch = 0; ch < kChannelCount; ++ch) {
+  for (int ch = 0; ch < kSynthChannels; ++ch) {
     if (memberCount[ch] == 0) {
       // Silent channel: its strip and memories stand still this tick.
       s.channelMeters[ch][0] = 0.0f;

@@ -88,11 +88,11 @@ bool synthInit(SynthState& s, const uint8_t* patchMap, size_t patchMapSize, int 
   s.patchMap = patchMap;
   s.patchMapSize = patchMap ? patchMapSize : 0;
 
-  for (int v = 0; v < kVoiceCount; ++v) {
+  for (int v = 0; v < kSynthVoices; ++v) {
     s.voiceChannel[v] = -1;
     resetVoice(s, v);
   }
-  for (int ch = 0; ch < kChannelCount; ++ch) {
+  for (int ch = 0; ch < kSynthChannels; ++ch) {
     s.channelControls[ch][kVolumeController] = kDefaultVolume;
     selectProgram(s, ch, kDefaultProgram);
     attachLines(s.channels[ch].delay, s.channelDelayLines[ch][0], s.channelDelayLines[ch][1],
@@ -130,7 +130,7 @@ void setMeterMode(SynthState& s, int mode) {
 }
 
 bool getChannelMeter(const SynthState& s, int channel, float* left, float* right) {
-  const bool valid = channel >= 0 && channel < kChannelCount;
+  const bool valid = channel >= 0 && channel < kSynthChannels;
   if (left) *left = valid ? s.channelMeters[channel][0] : 0.0f;
   if (right) *right = valid ? s.channelMeters[channel][1] : 0.0f;
   return valid;
@@ -141,18 +141,18 @@ void getMasterMeter(const SynthState& s, float* left, float* right) {
   if (right) *right = s.masterMeter[1];
 }
 
-void getVoiceCounts(const SynthState& s, int counts[kChannelCount + 1]) {
-  std::fill(counts, counts + kChannelCount + 1, 0);
-  for (int v = 0; v < kVoiceCount; ++v) {
+void getVoiceCounts(const SynthState& s, int counts[kSynthChannels + 1]) {
+  std::fill(counts, counts + kSynthChannels + 1, 0);
+  for (int v = 0; v < kSynthVoices; ++v) {
     const int ch = s.voiceChannel[v];
     if (ch < 0) continue;
     ++counts[ch];
-    ++counts[kChannelCount];
+    ++counts[kSynthChannels];
   }
 }
 
-void getChannelPrograms(const SynthState& s, int programs[kChannelCount]) {
-  for (int ch = 0; ch < kChannelCount; ++ch) programs[ch] = s.channelControls[ch][0];
+void getChannelPrograms(const SynthState& s, int programs[kSynthChannels]) {
+  for (int ch = 0; ch < kSynthChannels; ++ch) programs[ch] = s.channelControls[ch][0];
 }
 
 size_t getStateSize() {

@@ -24,13 +24,13 @@
 #include "synth/units/oscillator.h"
 #include "synth/units/reverb.h"
 
-constexpr int kVoiceCount = 64;
-constexpr int kChannelCount = 16;
+constexpr int kSynthVoices = 64;
+constexpr int kSynthChannels = 16;
 constexpr int kSpeechChannel = 15;
 constexpr int kVoiceParamCount = 59;    // patch bytes 0..58
 constexpr int kChannelParamCount = 29;  // patch bytes 59..87
 constexpr int kGlobalParamCount = 22;   // the global parameter block
-constexpr int kProgramCount = 128;
+constexpr int kSynthPrograms = 128;
 constexpr int kChannelControlCount = 8;  // byte 0 = program, bytes 1..7 = controllers 1..7
 
 // Patch layout: voice parameters, channel parameters, polyphony, route count,
@@ -112,20 +112,20 @@ struct WorkBuffers {
 };
 
 struct SynthState {
-  const uint8_t* patchMap;                  // not owned
-  size_t patchMapSize;                      // bytes; nothing outside it is read
-  int32_t runningStatus;                    // last status byte of the event lists
-  uint32_t noteCounter;                     // advanced by every note start
-  int32_t sampleRate;                       // Hz
-  int32_t voiceChannel[kVoiceCount];        // owner channel, -1 when free
-  uint32_t voiceSerial[kVoiceCount];        // noteCounter at the voice's last start
-  int32_t channelLastVoice[kChannelCount];  // routes of channel params read this voice
-  int32_t tickFramesLeft;                   // frames of the current tick not yet handed out
-  uint8_t channelControls[kChannelCount][kChannelControlCount];
-  float voiceParams[kVoiceCount][kVoiceParamCount];  // 0..128 after modulation
-  Voice voices[kVoiceCount];
-  float channelParams[kChannelCount][kChannelParamCount];
-  Channel channels[kChannelCount];
+  const uint8_t* patchMap;                   // not owned
+  size_t patchMapSize;                       // bytes; nothing outside it is read
+  int32_t runningStatus;                     // last status byte of the event lists
+  uint32_t noteCounter;                      // advanced by every note start
+  int32_t sampleRate;                        // Hz
+  int32_t voiceChannel[kSynthVoices];        // owner channel, -1 when free
+  uint32_t voiceSerial[kSynthVoices];        // noteCounter at the voice's last start
+  int32_t channelLastVoice[kSynthChannels];  // routes of channel params read this voice
+  int32_t tickFramesLeft;                    // frames of the current tick not yet handed out
+  uint8_t channelControls[kSynthChannels][kChannelControlCount];
+  float voiceParams[kSynthVoices][kVoiceParamCount];  // 0..128 after modulation
+  Voice voices[kSynthVoices];
+  float channelParams[kSynthChannels][kChannelParamCount];
+  Channel channels[kSynthChannels];
   float globalParams[kGlobalParamCount];
   Reverb reverb;
   ModDelay globalDelay;
@@ -133,11 +133,11 @@ struct SynthState {
   Compressor masterCompressor;
   MasterCut masterCut;
   float globalDelayLines[2][kGlobalDelayLength];
-  float channelDelayLines[kChannelCount][2][kChannelDelayLength];
+  float channelDelayLines[kSynthChannels][2][kChannelDelayLength];
   WorkBuffers work;
   SpeechRenderer speech;
   int32_t meterMode;  // 0 decaying peak, otherwise mean square
-  float channelMeters[kChannelCount][2];
+  float channelMeters[kSynthChannels][2];
   float masterMeter[2];
 
   // Kept here rather than process-wide, so that states are independent.
@@ -146,7 +146,7 @@ struct SynthState {
   uint32_t seedCounter;      // seeds drawn so far (Fixed mode)
   // Patch of each channel's current program, resolved and bounds-checked when
   // the program is selected; null plays silence.
-  const uint8_t* channelPatch[kChannelCount];
+  const uint8_t* channelPatch[kSynthChannels];
 };
 
 // Clears and initialises the whole state. The patch map (offset table of
@@ -180,7 +180,7 @@ void setMeterMode(SynthState& s, int mode);
 bool getChannelMeter(const SynthState& s, int channel, float* left, float* right);
 void getMasterMeter(const SynthState& s, float* left, float* right);
 // counts[i] = voices owned by channel i; counts[16] = all owned voices.
-void getVoiceCounts(const SynthState& s, int counts[kChannelCount + 1]);
-void getChannelPrograms(const SynthState& s, int programs[kChannelCount]);
+void getVoiceCounts(const SynthState& s, int counts[kSynthChannels + 1]);
+void getChannelPrograms(const SynthState& s, int programs[kSynthChannels]);
 size_t getStateSize();
 int getTickLength(const SynthState& s);

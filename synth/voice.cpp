@@ -18,7 +18,7 @@ uint32_t age(const SynthState& s, int voice) {
 template <typename Match>
 int oldestVoice(const SynthState& s, Match match) {
   int best = -1;
-  for (int v = 0; v < kVoiceCount; ++v) {
+  for (int v = 0; v < kSynthVoices; ++v) {
     if (!match(v)) continue;
     if (best < 0 || age(s, v) > age(s, best)) best = v;
   }
@@ -28,7 +28,7 @@ int oldestVoice(const SynthState& s, Match match) {
 int pickVoice(const SynthState& s, int channel, int polyphony) {
   int owned = 0;
   int firstFree = -1;
-  for (int v = 0; v < kVoiceCount; ++v) {
+  for (int v = 0; v < kSynthVoices; ++v) {
     if (s.voiceChannel[v] == channel) ++owned;
     if (s.voiceChannel[v] < 0 && firstFree < 0) firstFree = v;
   }
