@@ -1,23 +1,28 @@
 #pragma once
 // Envelope: attack, decay, sustain (with slope) and release, stepped once per
-// control tick. Output 0..128.
+// control tick. Output 0..128 in parameter units.
 #include <cstdint>
 
 enum class EnvelopeStage : int32_t { Off = 0, Attack = 1, Decay = 2, Sustain = 3, Release = 4 };
 
+// A decaying level at or below this counts as ended: 2^-13.
+constexpr float kEnvelopeFloor = 0.0001220703125f;
+constexpr float kEnvelopeMax = 128.0f;
+
 struct Envelope {
-  float out;    // current output, level x gain (0..128)
-  int32_t stage;  // EnvelopeStage
-  // Working values and level: defined with the unit.
-  float level;
-  float attackStep;
-  float decayFactor;
-  float sustainLevel;
-  float sustainFactor;
-  float releaseFactor;
-  float gain;
+  float out;            // output of the last tick: level x gain
+  int32_t stage;        // EnvelopeStage
+  float level;          // 0..128
+  float attackStep;     // added to the level per tick in Attack
+  float decayFactor;    // level multiplier per tick in Decay
+  float sustainLevel;   // target of Decay, 0..128
+  float sustainFactor;  // level multiplier per tick in Sustain (1 holds)
+  float releaseFactor;  // level multiplier per tick in Release
+  float gain;           // output scale
 };
 
-void reset(Envelope& env);                 // stage Off; level kept
-void setup(Envelope& env, const float* e);  // e: the six envelope parameters
+void reset(Envelope& env);  // stage Off; level kept
+// e: attack, decay, sustain, sustain slope, release, gain (0..128 after modulation)
+void setup(Envelope& env, const float* e);
+// One control step with the voice's gate (non-zero while the key is held).
 void tick(Envelope& env, int gate);

@@ -4,21 +4,80 @@
 #include <cmath>
 #include <cstdint>
 
+// One phase unit of the 23-bit fractions used by the waveforms: 2^-23.
+constexpr float kPhaseFractionUnit = 1.0f / 8388608.0f;
+
 // 2^x to single precision.
-inline float exp2Single(float x) { return std::exp2(x); }
+inline float exp2Single(float x) {
+  return std::exp2(x);
+}
+
+// The two scaled forms the units use to map a 0..1 parameter onto a
+// ten- or eleven-octave range: 2^(10 (x - 1)) and 2^(11 (x - 1)).
+inline float exp2Range10(float x) {
+  return exp2Single(10.0f * (x - 1.0f));
+}
+inline float exp2Range11(float x) {
+  return exp2Single(11.0f * (x - 1.0f));
+}
 
 // Rounds to the nearest integer, ties to even (current rounding mode, which
-// the entry points set to round-to-nearest).
-inline int32_t roundToInt(float x) { return static_cast<int32_t>(std::lrint(x)); }
+// the entry points set to round-to-nearest). A value that does not fit a
+// signed 32-bit integer (or NaN) gives INT32_MIN, the bit pattern 2^31, so
+// that a phase step that overflows becomes half a cycle instead of wrapping.
+inline int32_t roundToInt(float x) {
+  constexpr float kLimit = 2147483648.0f;  // 2^31, exact in float
+  if (!(x >= -kLimit && x < kLimit)) return INT32_MIN;
+  return static_cast<int32_t>(std::lrint(x));
+}
+
+// round(x) for a phase expressed in half cycles (0..1 = 0..2^31), doubled
+// into a full 32-bit phase modulo 2^32: 1.0 gives 0, a full cycle.
+inline uint32_t halfCycleToPhase(float x) {
+  return static_cast<uint32_t>(roundToInt(x * 2147483648.0f)) * 2u;
+}
+
+// The top 23 bits of a phase as a number in [0, 1).
+inline float phaseFraction(uint32_t phase) {
+  return static_cast<float>(static_cast<int32_t>(phase >> 9)) * kPhaseFractionUnit;
+}
 
 // One step of the noise generator: seed = seed * 0x0BB38435 + 0x3619636B (mod 2^32).
-inline uint32_t noiseLcg(uint32_t seed) { return seed * 0x0BB38435u + 0x3619636Bu; }
+inline uint32_t noiseLcg(uint32_t seed) {
+  return seed * 0x0BB38435u + 0x3619636Bu;
+}
+
+// Coefficients of the odd sine polynomial.
+constexpr float kSineC1 = -0.16666f;
+constexpr float kSineC2 = 0.0083143f;
+constexpr float kSineC3 = -0.00018542f;
+constexpr float kSinePi = 3.14159274f;         // pi to single precision
+constexpr float kSineHalfPi = 1.5707964f;      // pi / 2
+constexpr float kSineThreeHalfPi = 4.712389f;  // 3 pi / 2
+constexpr float kSineTwoPi = 6.2831855f;       // 2 pi
 
 // Odd polynomial for sin(y) on [-pi/2, pi/2].
 inline float sinePoly(float y) {
   const float y2 = y * y;
-  return y * (1.0f + y2 * (-0.16666f + y2 * (0.0083143f + y2 * -0.00018542f)));
+  return y * (1.0f + y2 * (kSineC1 + y2 * (kSineC2 + y2 * kSineC3)));
+}
+
+// floor(q) through truncation; equal to std::floor for every finite q except
+// that -0 gives +0. Values of 2^23 and above are integers already; NaN stays NaN.
+inline float floorFast(float q) {
+  constexpr float kIntegral = 8388608.0f;  // 2^23
+  if (!(std::fabs(q) < kIntegral)) return q;
+  float f = static_cast<float>(static_cast<int32_t>(q));
+  return f > q ? f - 1.0f : f;
 }
 
 // sin(x) for any x: reduce into [0, 2 pi), fold into [-pi/2, pi/2], polynomial.
-float sineApprox(float x);
+// The folded argument is clamped to [-pi/2, pi/2] so that inputs too large to
+// reduce accurately, infinities and NaN still give a value in [-1, 1].
+inline float sineApprox(float x) {
+  const float r = x - kSineTwoPi * floorFast(x / kSineTwoPi);
+  float y = r <= kSineHalfPi ? r : (r <= kSineThreeHalfPi ? kSinePi - r : r - kSineTwoPi);
+  y = y < kSineHalfPi ? y : kSineHalfPi;
+  y = y > -kSineHalfPi ? y : -kSineHalfPi;
+  return sinePoly(y);
+}
