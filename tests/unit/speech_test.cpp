@@ -1,0 +1,510 @@
+// Speech renderer: the frame table, how texts are read and timed, the glide
+// between frames, the controllers, and what the rendered voice sounds like.
+#include "synth/speech/speech.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/patch_builder.h"
+#include "synth/synth.h"
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kTick = 128;
+constexpr double kTwoPi = 6.283185307179586;
+
+// The frame table as printed in the renderer's reference: F1, B1, F2, B2, F3,
+// B3, FN, voicing, aspiration, frication, bypass, L1, L2, L3, L3200, LN,
+// L4/6k, duration, rank.
+constexpr int kPrintedFrames[69][19] = {
+    {490, 60, 1480, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 64, 47, 40, -16, -1, 4, 2},
+    {790, 130, 1780, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 61, 52, 45, -16, -1, 5, 2},
+    {640, 60, 1600, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 59, 49, 43, -16, -1, 6, 2},
+    {640, 60, 2020, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 56, 52, 45, -16, -1, 6, 2},
+    {790, 60, 880, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 63, 43, 36, -16, -1, 15, 2},
+    {490, 60, 820, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 59, 36, 31, -16, -1, 10, 2},
+    {190, 60, 760, 90, 2500, 150, 270, 62, 0, 0, -19, 38, -16, -16, -16, -16, -1, 12, 26},
+    {190, 60, 760, 90, 2500, 150, 270, 62, 0, 0, -19, 38, 63, 57, 52, -16, -1, 1, 29},
+    {190, 60, 760, 90, 2500, 150, 270, 62, 0, 0, -19, -16, -16, -16, -16, -16, -1, 0, 26},
+    {190, 60, 1780, 90, 2680, 150, 270, 0, 60, 60, -19, -16, -16, -16, -16, -16, 45, 4, 23},
+    {400, 60, 2020, 90, 2560, 150, 270, 0, 60, 60, -19, -16, 45, 56, 45, -16, 35, 8, 18},
+    {190, 60, 1780, 90, 2680, 150, 270, 62, 0, 0, -19, 45, -16, -16, -16, -16, 35, 8, 26},
+    {280, 60, 1600, 90, 2560, 150, 270, 36, 0, 60, 51, 43, 45, 40, 42, -16, 45, 4, 20},
+    {280, 60, 1600, 90, 2560, 150, 270, 62, 0, 0, -19, 43, 45, 40, 42, -16, 25, 4, 20},
+    {190, 60, 1780, 90, 2680, 150, 270, 62, 0, 0, -19, 52, 52, 49, 59, -16, 15, 1, 29},
+    {190, 60, 1780, 90, 2680, 150, 270, 62, 0, 0, -19, 52, 42, 38, 49, -16, -1, 1, 26},
+    {640, 60, 2020, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 56, 52, 45, -16, -1, 4, 2},
+    {250, 60, 2320, 90, 3200, 150, 270, 62, 0, 0, -19, 64, 47, 50, 45, -16, -1, 7, 2},
+    {490, 60, 1480, 90, 2500, 150, 270, 0, 0, 0, -19, -16, -16, -16, -16, -16, -1, 5, 31},
+    {580, 60, 1420, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 59, 47, 40, -16, -1, 16, 2},
+    {400, 60, 1420, 90, 2560, 150, 270, 0, 32, 54, 51, -16, 14, 14, -16, -16, 45, 12, 18},
+    {190, 60, 1480, 90, 2620, 150, 270, 62, 0, 0, -19, 49, -16, -16, -16, -16, -1, 12, 26},
+    {190, 60, 1480, 90, 2620, 150, 270, 62, 0, 0, -19, 49, 59, 54, 38, -16, -1, 1, 29},
+    {190, 60, 1480, 90, 2620, 150, 270, 62, 0, 0, -19, 49, 49, 43, 28, -16, -1, 2, 26},
+    {490, 60, 1480, 90, 2500, 150, 270, 0, 60, 60, -19, 49, 50, 40, 36, -16, 25, 5, 9},
+    {400, 60, 2080, 90, 2560, 150, 270, 62, 0, 0, -19, 64, 50, 49, 43, -16, -1, 6, 2},
+    {310, 60, 2200, 90, 2920, 150, 270, 62, 0, 0, -19, 64, 49, 50, 45, -16, -1, 6, 2},
+    {490, 60, 1480, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 64, 47, 40, -16, -1, 6, 2},
+    {790, 60, 880, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 63, 43, 36, -16, -1, 6, 2},
+    {190, 60, 1780, 90, 2680, 150, 270, 62, 0, 0, -19, 45, -16, -16, -16, -16, 25, 4, 26},
+    {280, 60, 2020, 90, 2560, 150, 270, 62, 0, 0, -19, 43, 40, 50, 40, -16, 15, 3, 20},
+    {190, 60, 1480, 90, 2620, 150, 270, 0, 60, 60, -19, -16, -16, -16, -16, -16, 25, 8, 23},
+    {190, 60, 1480, 90, 2620, 150, 270, 0, 60, 60, -19, -16, 64, 64, 43, -16, 25, 1, 29},
+    {190, 60, 1480, 90, 2620, 150, 270, 0, 60, 60, -19, -16, 54, 54, 33, -16, 15, 4, 23},
+    {460, 60, 1480, 90, 2500, 150, 270, 62, 0, 0, -19, 50, 40, 40, 35, -16, -1, 8, 11},
+    {460, 60, 940, 90, 2500, 150, 270, 62, 0, 0, -19, 50, 40, 40, 35, -16, -1, 8, 11},
+    {480, 40, 1000, 170, 2200, 120, 360, 62, 0, 0, -19, 40, 44, 47, -16, 56, -1, 8, 11},
+    {480, 40, 1780, 300, 2620, 260, 450, 62, 0, 0, -19, 49, 49, 49, 34, 56, -1, 8, 11},
+    {480, 160, 820, 150, 2800, 100, 360, 52, 0, 0, -19, 34, 44, 49, 14, 56, -1, 8, 11},
+    {610, 60, 880, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 61, 36, 29, -16, -1, 6, 2},
+    {490, 60, 1480, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 64, 47, 40, -16, -1, 6, 2},
+    {490, 60, 820, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 59, 36, 31, -16, -1, 6, 2},
+    {370, 60, 1000, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 56, 42, 36, -16, -1, 4, 2},
+    {370, 60, 1000, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 56, 42, 36, -16, -1, 6, 2},
+    {490, 60, 820, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 59, 36, 31, -16, -1, 6, 2},
+    {790, 60, 1300, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 61, 49, 42, -16, -1, 6, 2},
+    {370, 60, 1000, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 56, 42, 36, -16, -1, 6, 2},
+    {190, 60, 760, 90, 2500, 150, 270, 0, 60, 60, -19, -16, -16, -16, -16, -16, -1, 8, 23},
+    {190, 60, 760, 90, 2500, 150, 270, 0, 60, 60, -19, 38, 63, 57, 52, -16, -1, 1, 29},
+    {190, 60, 760, 90, 2500, 150, 270, 0, 60, 60, -19, 38, 52, 47, 42, -16, -1, 2, 23},
+    {490, 60, 1480, 90, 2500, 150, 270, 0, 0, 0, -19, -16, -16, -16, -16, -16, -1, 6, 29},
+    {280, 60, 1420, 90, 2560, 150, 270, 62, 0, 0, -19, 43, 54, 50, 47, 40, -1, 0, 30},
+    {490, 60, 1180, 90, 1600, 150, 270, 62, 0, 0, -19, 56, 49, 49, -16, -16, -1, 11, 10},
+    {490, 60, 1180, 90, 1600, 70, 270, 50, 0, 0, -19, 56, 49, 49, -16, -16, -1, 10, 10},
+    {400, 200, 1720, 90, 2620, 220, 270, 0, 32, 60, -19, -16, 42, 42, 54, 50, 45, 12, 18},
+    {400, 60, 2200, 90, 2560, 150, 270, 0, 60, 60, -19, -16, 45, 56, 45, 40, 25, 12, 18},
+    {190, 60, 1780, 90, 2680, 150, 270, 0, 60, 60, -19, -16, -16, -16, -16, 50, 35, 6, 23},
+    {400, 60, 1780, 90, 2680, 150, 270, 0, 60, 60, -19, -16, 40, 42, 36, 40, 25, 15, 18},
+    {190, 60, 1780, 90, 2680, 150, 270, 0, 60, 60, -19, -16, -16, 52, 64, 40, -1, 1, 29},
+    {190, 60, 1780, 90, 2680, 150, 270, 0, 60, 60, -19, -16, -16, 42, 54, 30, -1, 2, 23},
+    {700, 60, 1360, 90, 2500, 150, 270, 62, 0, 0, -19, 64, 57, 45, 38, -16, -1, 6, 2},
+    {250, 60, 880, 90, 2200, 150, 270, 62, 0, 0, -19, 64, 52, 31, 24, -16, -1, 9, 2},
+    {280, 60, 1420, 90, 2560, 150, 270, 62, 0, 0, -19, 43, 54, 50, 47, 40, -1, 4, 20},
+    {190, 60, 760, 90, 2020, 150, 270, 62, 0, 0, -19, 57, 42, 35, -16, -16, -1, 8, 10},
+    {190, 60, 1480, 90, 2620, 150, 270, 0, 60, 60, -19, -16, 54, 54, 33, 30, -1, 12, 18},
+    {250, 60, 2500, 90, 2980, 150, 270, 62, 0, 0, -19, 64, 47, 52, 45, -16, -1, 7, 10},
+    {280, 60, 1720, 90, 2560, 150, 270, 40, 20, 60, -19, 43, 38, 38, 50, 50, -1, 4, 20},
+    {280, 60, 2020, 90, 2560, 150, 270, 62, 0, 0, -19, 43, 40, 50, 40, 30, 25, 4, 20},
+    {280, 60, 1720, 90, 2560, 150, 270, 62, 0, 0, -19, 43, 38, 38, 50, 30, 25, 4, 20},
+};
+
+// A renderer at 44,100 Hz with its own texts.
+class Speaker {
+ public:
+  explicit Speaker(std::vector<std::string> texts = {})
+      : texts_(std::move(texts)), s_(std::make_unique<SpeechRenderer>()) {
+    speechInit(*s_, kRate);
+    speechReset(*s_);
+    if (!texts_.empty()) setTexts();
+  }
+
+  SpeechRenderer& operator*() { return *s_; }
+  SpeechRenderer* operator->() { return s_.get(); }
+
+  // Texts as the tune gives them: an index past the list is missing (null).
+  void setTexts() {
+    SpeechText table[kSpeechTextCount] = {};
+    for (size_t i = 0; i < texts_.size() && i < kSpeechTextCount; ++i) {
+      table[i] = {texts_[i].c_str(), static_cast<int32_t>(texts_[i].size())};
+    }
+    speechSetTexts(*s_, table);
+  }
+
+ private:
+  std::vector<std::string> texts_;
+  std::unique_ptr<SpeechRenderer> s_;
+};
+
+// (frame, ticks) runs of the current frame over `ticks` control steps.
+using Runs = std::vector<std::pair<int, int>>;
+Runs frameRuns(SpeechRenderer& s, int ticks) {
+  Runs runs;
+  for (int i = 0; i < ticks; ++i) {
+    speechControlStep(s);
+    if (!runs.empty() && runs.back().first == s.currentFrame) {
+      ++runs.back().second;
+    } else {
+      runs.push_back({s.currentFrame, 1});
+    }
+  }
+  return runs;
+}
+
+// Steps until the current frame becomes `frame`; the number of steps taken,
+// or -1 when it does not within `limit`.
+int stepUntilFrame(SpeechRenderer& s, int frame, int limit = 1000) {
+  for (int i = 1; i <= limit; ++i) {
+    speechControlStep(s);
+    if (s.currentFrame == frame) return i;
+  }
+  return -1;
+}
+
+// Renders `ticks` ticks the way the core does (control step, then the
+// channel buffer), the channel carrying a naive saw of frequency f0 and
+// amplitude 0.5 (silence for f0 = 0). Returns the left samples.
+std::vector<float> render(SpeechRenderer& s, int ticks, double f0, double* phase = nullptr) {
+  double local = 0.0;
+  double& ph = phase ? *phase : local;
+  std::vector<float> out;
+  float buffer[2 * kTick];
+  for (int t = 0; t < ticks; ++t) {
+    speechControlStep(s);
+    for (int i = 0; i < kTick; ++i) {
+      const float x = f0 > 0.0 ? static_cast<float>(ph - 0.5) : 0.0f;
+      buffer[2 * i] = buffer[2 * i + 1] = x;
+      ph += f0 / kRate;
+      if (ph >= 1.0) ph -= 1.0;
+    }
+    speechRender(s, buffer, kTick);
+    for (int i = 0; i < kTick; ++i) out.push_back(buffer[2 * i]);
+  }
+  return out;
+}
+
+bool allFinite(const std::vector<float>& x) {
+  for (float v : x) {
+    if (!std::isfinite(v)) return false;
+  }
+  return true;
+}
+
+float peak(const std::vector<float>& x) {
+  float p = 0.0f;
+  for (float v : x) p = std::max(p, std::fabs(v));
+  return p;
+}
+
+// Magnitude of x at frequency f (Hz), Hann-windowed.
+double magnitudeAt(const std::vector<float>& x, double f) {
+  double re = 0.0;
+  double im = 0.0;
+  const size_t n = x.size();
+  for (size_t i = 0; i < n; ++i) {
+    const double w = 0.5 - 0.5 * std::cos(kTwoPi * static_cast<double>(i) / static_cast<double>(n));
+    const double a = kTwoPi * f * static_cast<double>(i) / kRate;
+    re += w * x[i] * std::cos(a);
+    im -= w * x[i] * std::sin(a);
+  }
+  return std::sqrt(re * re + im * im) / static_cast<double>(n);
+}
+
+// Energy of x between low and high (Hz), sampled every 50 Hz.
+double bandEnergy(const std::vector<float>& x, double low, double high) {
+  double sum = 0.0;
+  for (double f = low; f <= high; f += 50.0) sum += magnitudeAt(x, f) * magnitudeAt(x, f);
+  return sum;
+}
+
+// The frequency of the strongest harmonic of f0 within [low, high].
+double strongestHarmonic(const std::vector<float>& x, double f0, double low, double high) {
+  double best = 0.0;
+  double bestFrequency = 0.0;
+  for (double f = std::ceil(low / f0) * f0; f <= high; f += f0) {
+    const double m = magnitudeAt(x, f);
+    if (m > best) {
+      best = m;
+      bestFrequency = f;
+    }
+  }
+  return bestFrequency;
+}
+
+// Tuning of a resonator from its (a, b1, b2): the pole angle in Hz.
+double resonatorFrequency(const float* abc) {
+  const double r = std::sqrt(-static_cast<double>(abc[2]));
+  return std::acos(abc[1] / (2.0 * r)) * kRate / kTwoPi;
+}
+
+// Gain of a resonator at 0 Hz, which its level sets.
+double resonatorGain(const float* abc) {
+  return abc[0] / (1.0 - static_cast<double>(abc[1]) - abc[2]);
+}
+
+const float* resonator(const float* values, int index) {
+  return values + 3 * index;
+}
+
+double levelToGain(double level) {
+  return std::exp2((level - 70.0) / 6.0);
+}
+
+// --- frame table ------------------------------------------------------------
+
+TEST(SpeechFrames, DecodedTableEqualsThePrintedTable) {
+  Speaker s;
+  for (int frame = 0; frame < 69; ++frame) {
+    for (int column = 0; column < 19; ++column) {
+      EXPECT_EQ(s->frames[frame][column], static_cast<float>(kPrintedFrames[frame][column]))
+          << "frame " << frame << " column " << column;
+    }
+  }
+}
+
+// --- reading texts ----------------------------------------------------------
+
+TEST(SpeechText, MultiplierHoldsTheFrameForItsUnitsTimesSpeed) {
+  // "aa" is frame 4 of 15 units: 3 x 15 units of 3 ticks.
+  Speaker s({"3aa m"});
+  const Runs runs = frameRuns(*s, 200);
+  ASSERT_GE(runs.size(), 2u);
+  EXPECT_EQ(runs[0], std::make_pair(4, 135));
+  EXPECT_EQ(runs[1].first, 18);  // the space
+}
+
+TEST(SpeechText, TwoLetterNamesWinOverTheirFirstLetterInEitherCase) {
+  // "sh" (frame 55, 12 units) is one phoneme; read as "s" and "h" it would
+  // play frames 54 and 24.
+  for (const char* text : {"shaa", "SHaa", "sHAA"}) {
+    Speaker s({text});
+    const Runs runs = frameRuns(*s, 81);
+    EXPECT_EQ(runs, (Runs{{55, 36}, {4, 45}})) << text;
+  }
+  Speaker plain({"saa"});
+  EXPECT_EQ(frameRuns(*plain, 36)[0], std::make_pair(54, 36));
+}
+
+TEST(SpeechText, UnmatchedCharactersPlayThePauseForFiveUnits) {
+  for (const char* text : {" aa", "#aa", "xaa",
+                           "\x80"
+                           "aa"}) {
+    Speaker s({text});
+    const Runs runs = frameRuns(*s, 60);
+    EXPECT_EQ(runs, (Runs{{18, 15}, {4, 45}})) << text;
+  }
+}
+
+TEST(SpeechText, DigitsBeforeAMarkerPlayThePauseAndDoNotWait) {
+  Speaker s({"2!aa"});
+  const Runs runs = frameRuns(*s, 75);
+  EXPECT_EQ(runs, (Runs{{18, 30}, {4, 45}}));
+  EXPECT_EQ(s->waitNoteOn, 0);
+}
+
+TEST(SpeechText, MarkersWaitForTheirOwnNoteEvent) {
+  Speaker s({"aa!iy_m"});
+  EXPECT_EQ(frameRuns(*s, 45), (Runs{{4, 45}}));
+  // At "!" the text stands still on the last vowel, however long it waits.
+  EXPECT_EQ(frameRuns(*s, 500), (Runs{{4, 500}}));
+  EXPECT_EQ(s->waitNoteOn, 1);
+  speechNoteOff(*s);  // the wrong event
+  EXPECT_EQ(frameRuns(*s, 10), (Runs{{4, 10}}));
+  speechNoteOn(*s);
+  EXPECT_EQ(frameRuns(*s, 21), (Runs{{17, 21}}));  // "iy": 7 units
+  EXPECT_EQ(frameRuns(*s, 100), (Runs{{17, 100}}));
+  EXPECT_EQ(s->waitNoteOff, 1);
+  speechNoteOn(*s);
+  EXPECT_EQ(frameRuns(*s, 10), (Runs{{17, 10}}));
+  speechNoteOff(*s);
+  EXPECT_EQ(frameRuns(*s, 24), (Runs{{36, 24}}));  // "m"
+}
+
+TEST(SpeechText, EndOfTextStartsAgainAndTrailingDigitsAreDropped) {
+  // "ch" (9, 10) then "aa"; at the end the text starts again without a gap.
+  Speaker s({"chaa"});
+  const Runs runs = frameRuns(*s, 120);
+  ASSERT_GE(runs.size(), 4u);
+  EXPECT_EQ(runs[0].first, 9);
+  EXPECT_EQ(runs[1].first, 10);
+  EXPECT_EQ(runs[2].first, 4);
+  EXPECT_EQ(runs[3].first, 9);
+
+  // Digits with no name after them are dropped: "aa" again, no pause.
+  Speaker trailing({"aa12"});
+  EXPECT_EQ(frameRuns(*trailing, 400).size(), 1u);
+  EXPECT_EQ(trailing->currentFrame, 4);
+
+  // A text of digits alone has nothing to say: the pause, and no hang.
+  Speaker digits({"123"});
+  EXPECT_EQ(frameRuns(*digits, 400), (Runs{{18, 400}}));
+}
+
+TEST(SpeechText, TextsEndAtTheirLengthOrFirstZeroByte) {
+  // The bytes after the end would read as "iy" (frame 17).
+  const char bytes[] = {'a', 'a', 'i', 'y'};
+  const char zeroed[] = {'a', 'a', '\0', 'i', 'y'};
+  for (SpeechText text : {SpeechText{bytes, 2}, SpeechText{zeroed, 5}}) {
+    Speaker s;
+    SpeechText table[kSpeechTextCount] = {text};
+    speechSetTexts(*s, table);
+    const Runs runs = frameRuns(*s, 500);
+    EXPECT_EQ(runs, (Runs{{4, 500}}));
+  }
+}
+
+TEST(SpeechText, LongDigitRunsSaturateTheMultiplier) {
+  // 30 digits: the multiplier stops at 100,000, so "aa" is held for
+  // 1,500,000 units rather than a wrapped-around count.
+  Speaker s({std::string(30, '9') + "aa"});
+  const std::vector<float> out = render(*s, 2000, 110.0);
+  EXPECT_TRUE(allFinite(out));
+  EXPECT_EQ(s->currentFrame, 4);
+  EXPECT_EQ(s->multiplier, 100000);
+  EXPECT_GT(s->unitsLeft, 1400000);
+}
+
+TEST(SpeechText, WithoutTextsThePauseRepeats) {
+  Speaker s;
+  EXPECT_EQ(frameRuns(*s, 100), (Runs{{18, 100}}));
+  EXPECT_TRUE(allFinite(render(*s, 20, 110.0)));
+
+  // Texts given with the first one missing: the reader stands still.
+  Speaker missing({"aa"});
+  frameRuns(*missing, 10);
+  SpeechText table[kSpeechTextCount] = {};
+  speechSetTexts(*missing, table);
+  const float before = missing->target[kSpeechVoicingGain];
+  EXPECT_EQ(frameRuns(*missing, 100), (Runs{{4, 100}}));
+  EXPECT_EQ(missing->target[kSpeechVoicingGain], before);
+}
+
+// --- glide ------------------------------------------------------------------
+
+TEST(SpeechGlide, EqualRanksGlideFromThePreviousFrame) {
+  // "ay": frame 28 (F1 790 Hz) into frame 25 (F1 400 Hz), both rank 2.
+  Speaker s({"ay!"});
+  ASSERT_EQ(stepUntilFrame(*s, 25), 19);
+  const double first = resonatorFrequency(resonator(s->target, 1));
+  EXPECT_GT(first, 740.0);
+  double last = first;
+  for (int i = 1; i < 18; ++i) {
+    speechControlStep(*s);
+    const double f = resonatorFrequency(resonator(s->target, 1));
+    EXPECT_LT(f, last);
+    last = f;
+  }
+  EXPECT_NEAR(last, 400.0, 2.0);
+}
+
+TEST(SpeechGlide, CloseRanksGlideAndDistantRanksJump) {
+  // "b": frame 6 (rank 26, F2 level -16) into frame 7 (rank 29, F2 level 63):
+  // the ranks differ by 3, so frame 7's F2 opens over its three ticks.
+  Speaker b({"b"});
+  ASSERT_EQ(stepUntilFrame(*b, 7), 37);
+  EXPECT_LT(resonatorGain(resonator(b->target, 2)), 0.1 * levelToGain(63));
+  speechControlStep(*b);
+  speechControlStep(*b);
+  EXPECT_NEAR(resonatorGain(resonator(b->target, 2)), levelToGain(63), 1e-3);
+
+  // The pause (rank 31) into "aa" (rank 2): at once, on the first tick.
+  Speaker aa({" aa"});
+  ASSERT_EQ(stepUntilFrame(*aa, 4), 16);
+  EXPECT_NEAR(aa->target[kSpeechVoicingGain], levelToGain(62), 1e-6);
+  EXPECT_NEAR(resonatorFrequency(resonator(aa->target, 1)), 790.0, 1.0);
+}
+
+// --- controllers ------------------------------------------------------------
+
+TEST(SpeechController, TextSelectHoldsThePauseThenReadsTheNewText) {
+  Speaker s({"aa!", "iy!", "", "uw!"});
+  frameRuns(*s, 10);  // 10 of the 45 ticks of "aa"
+  speechController(*s, 4, 3);
+  EXPECT_EQ(s->currentFrame, 18);
+  EXPECT_LT(s->current[kSpeechVoicingGain], 0.001f);  // silent at once
+  EXPECT_EQ(frameRuns(*s, 45), (Runs{{18, 35}, {61, 10}}));
+
+  // A missing text reads as the empty text: the pause, repeated.
+  speechController(*s, 4, 40);
+  EXPECT_EQ(frameRuns(*s, 300), (Runs{{18, 300}}));
+}
+
+TEST(SpeechController, TextSelectKeepsAPendingWait) {
+  Speaker s({"aa!", "iy!"});
+  frameRuns(*s, 50);
+  ASSERT_EQ(s->waitNoteOn, 1);
+  speechController(*s, 4, 1);
+  EXPECT_EQ(frameRuns(*s, 50), (Runs{{18, 50}}));
+  speechNoteOn(*s);
+  EXPECT_EQ(stepUntilFrame(*s, 17), 1);
+}
+
+TEST(SpeechController, SpeedSetsTicksPerUnit) {
+  // "aa" is 15 units.
+  for (auto [value, ticks] : {std::pair{64, 15}, std::pair{66, 45}, std::pair{73, 150}}) {
+    Speaker s({"aa m"});
+    speechController(*s, 4, value);
+    EXPECT_EQ(frameRuns(*s, ticks + 1), (Runs{{4, ticks}, {18, 1}})) << value;
+  }
+}
+
+TEST(SpeechController, SpeedZeroPlaysOneTickPerUnitAndStaysFinite) {
+  Speaker s({"ay m s"});
+  speechController(*s, 4, 63);
+  EXPECT_EQ(s->speed, 0);
+  const std::vector<float> out = render(*s, 500, 110.0);
+  EXPECT_TRUE(allFinite(out));
+  Speaker again({"aa m"});
+  speechController(*again, 4, 63);
+  EXPECT_EQ(frameRuns(*again, 16), (Runs{{4, 15}, {18, 1}}));
+}
+
+TEST(SpeechController, SpeedRaisedInsideAGlideKeepsTheOutputBounded) {
+  // "m" into a long "n": their bandwidths differ (B2 170 and 300 Hz), so a
+  // glide pushed past its start would drive a bandwidth negative.
+  Speaker s({"m9n"});
+  double phase = 0.0;
+  std::vector<float> out = render(*s, 27, 110.0, &phase);
+  ASSERT_EQ(s->currentFrame, 37);
+  const float before = peak(out);
+  speechController(*s, 4, 127);
+  const std::vector<float> after = render(*s, 400, 110.0, &phase);
+  EXPECT_TRUE(allFinite(after));
+  EXPECT_LT(peak(after), 2.0f * before);
+}
+
+// --- rendered sound ---------------------------------------------------------
+
+// The first two formants of "eh" (F1 640 Hz, F2 2,020 Hz) show as the
+// strongest harmonics of a 110 Hz saw in their regions; controller 5 at 0
+// moves both down by half an octave.
+TEST(SpeechSound, VowelFormantsFollowTheFrameAndTheFormantScale) {
+  constexpr double f0 = 110.0;
+  for (auto [value, scale] : {std::pair{64, 1.0}, std::pair{0, std::sqrt(0.5)}}) {
+    Speaker s({"eh!"});
+    speechController(*s, 5, value);
+    const std::vector<float> out = render(*s, 400, f0);
+    const std::vector<float> tail(out.end() - 16384, out.end());
+    EXPECT_NEAR(strongestHarmonic(tail, f0, 200.0, 1100.0), 640.0 * scale, f0) << value;
+    EXPECT_NEAR(strongestHarmonic(tail, f0, 1200.0, 3000.0), 2020.0 * scale, f0) << value;
+  }
+}
+
+TEST(SpeechSound, FricativesHissWithoutVoiceAndVowelsNeedIt) {
+  Speaker hiss({"s!"});
+  const std::vector<float> s = render(*hiss, 200, 0.0);
+  Speaker vowel({"aa!"});
+  const std::vector<float> aa = render(*vowel, 200, 0.0);
+  const std::vector<float> sTail(s.end() - 8192, s.end());
+  const std::vector<float> aaTail(aa.end() - 8192, aa.end());
+  const float sRms = testpatch::rms(sTail);
+  const float aaRms = testpatch::rms(aaTail);
+  EXPECT_GT(sRms, 0.01f);
+  EXPECT_GT(sRms, 30.0f * aaRms);
+  // The hiss lies high: at least ten times the energy of 0.1-1.5 kHz in 2.5-7 kHz.
+  EXPECT_GT(bandEnergy(sTail, 2500.0, 7000.0), 10.0 * bandEnergy(sTail, 100.0, 1500.0));
+  EXPECT_TRUE(allFinite(s));
+}
+
+TEST(SpeechSound, TwoRenderersAreIndependent) {
+  Speaker alone({"kwIH_k"});
+  const std::vector<float> reference = render(*alone, 100, 110.0);
+  Speaker a({"kwIH_k"});
+  Speaker b({"sh3iy"});
+  double pa = 0.0;
+  double pb = 0.0;
+  std::vector<float> interleaved;
+  for (int t = 0; t < 100; ++t) {
+    const std::vector<float> chunk = render(*a, 1, 110.0, &pa);
+    interleaved.insert(interleaved.end(), chunk.begin(), chunk.end());
+    render(*b, 1, 220.0, &pb);
+  }
+  EXPECT_EQ(interleaved, reference);
+}
+
+}  // namespace
