@@ -1,0 +1,300 @@
+// Modulated delay: tap distances, wrap-around, wet/dry, feedback, the
+// triangle sweep, the global form and the frozen state while wet is 0.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "synth/units/mod_delay.h"
+
+namespace {
+
+SynthConstants constantsAt(int rate) {
+  SynthConstants k{};
+  k.sampleRate = rate;
+  k.rateScale = 44100.0f / static_cast<float>(rate);
+  return k;
+}
+
+// Parameter set: wet/dry, feedback, delay left, delay right, rate, depth, offset.
+struct DelayParams {
+  float m[7] = {128, 64, 0, 0, 0, 0, 64};
+};
+
+DelayParams fixedTaps(float left, float right) {
+  DelayParams p;
+  p.m[2] = left;
+  p.m[3] = right;
+  return p;
+}
+
+// A delay unit that owns its lines.
+struct DelayRig {
+  std::vector<float> left, right;
+  ModDelay d{};
+  SynthConstants k = constantsAt(44100);
+
+  explicit DelayRig(uint32_t mask) : left(mask + 1, 0.5f), right(mask + 1, 0.5f) {
+    attachLines(d, left.data(), right.data(), mask);
+    reset(d);
+  }
+  void set(const DelayParams& p) { setup(d, p.m, k); }
+};
+
+std::vector<float> impulse(int frames, float left, float right) {
+  std::vector<float> b(2 * static_cast<size_t>(frames), 0.0f);
+  b[0] = left;
+  b[1] = right;
+  return b;
+}
+
+int loudestFrame(const std::vector<float>& b, int side) {
+  int best = 0;
+  for (size_t i = side; i < b.size(); i += 2)
+    if (std::fabs(b[i]) > std::fabs(b[2 * best + side])) best = static_cast<int>(i / 2);
+  return best;
+}
+
+TEST(ModDelay, RightTapIsOneSampleLaterThanLeftForEqualSettings) {
+  DelayRig rig(kChannelDelayMask);
+  rig.set(fixedTaps(10, 10));  // 8 samples per step: D = 80
+  auto b = impulse(400, 1.0f, 1.0f);
+  render(rig.d, b.data(), 400);
+  EXPECT_EQ(loudestFrame(b, 0), 79);
+  EXPECT_EQ(loudestFrame(b, 1), 80);
+  EXPECT_NEAR(b[2 * 79], 1.0f, 1e-5f);
+  EXPECT_NEAR(b[2 * 80 + 1], 1.0f, 1e-5f);
+  // Fully wet: nothing of the dry impulse remains at frame 0.
+  EXPECT_NEAR(b[0], 0.0f, 1e-5f);
+  EXPECT_NEAR(b[1], 0.0f, 1e-5f);
+}
+
+TEST(ModDelay, SidesTakeTheirOwnDelays) {
+  DelayRig rig(kChannelDelayMask);
+  rig.set(fixedTaps(5, 20));
+  auto b = impulse(400, 1.0f, -1.0f);
+  render(rig.d, b.data(), 400);
+  EXPECT_EQ(loudestFrame(b, 0), 39);
+  EXPECT_EQ(loudestFrame(b, 1), 160);
+  EXPECT_GT(b[2 * 39], 0.99f);
+  EXPECT_LT(b[2 * 160 + 1], -0.99f);
+}
+
+TEST(ModDelay, ShortestDelaysWrapToTheFarEndOfTheLine) {
+  // D = 0: the right side reads a full line back, the left one less.
+  DelayRig rig(kChannelDelayMask);
+  rig.set(fixedTaps(0, 0));
+  auto b = impulse(2100, 1.0f, 1.0f);
+  render(rig.d, b.data(), 2100);
+  EXPECT_EQ(loudestFrame(b, 0), 2047);
+  EXPECT_EQ(loudestFrame(b, 1), 2048);
+
+  // D = 1 on the left reads a full line back.
+  DelayRig one(kChannelDelayMask);
+  one.set(fixedTaps(0.125f, 0));
+  auto c = impulse(2100, 1.0f, 1.0f);
+  render(one.d, c.data(), 2100);
+  EXPECT_EQ(loudestFrame(c, 0), 2048);
+}
+
+TEST(ModDelay, WetBalanceSetsPolarityAndDryPart) {
+  struct Case {
+    float m0, dryAt0, wetAtTap;
+  };
+  for (const Case c :
+       {Case{0, 0.0f, -1.0f}, Case{128, 0.0f, 1.0f}, Case{96, 0.5f, 0.5f}, Case{32, 0.5f, -0.5f}}) {
+    DelayRig rig(kChannelDelayMask);
+    DelayParams p = fixedTaps(4, 4);
+    p.m[0] = c.m0;
+    rig.set(p);
+    auto b = impulse(64, 1.0f, 1.0f);
+    render(rig.d, b.data(), 64);
+    EXPECT_NEAR(b[1], c.dryAt0, 1e-4f) << "m0 " << c.m0;
+    EXPECT_NEAR(b[2 * 32 + 1], c.wetAtTap, 1e-4f) << "m0 " << c.m0;
+  }
+}
+
+TEST(ModDelay, FeedbackRepeatsTheEchoWithDecayingLevel) {
+  DelayRig rig(kChannelDelayMask);
+  DelayParams p = fixedTaps(10, 10);
+  p.m[1] = 96;  // feedback 0.5
+  rig.set(p);
+  auto b = impulse(400, 1.0f, 1.0f);
+  render(rig.d, b.data(), 400);
+  EXPECT_NEAR(b[2 * 80 + 1], 1.0f, 1e-4f);
+  EXPECT_NEAR(b[2 * 160 + 1], 0.5f, 1e-4f);
+  EXPECT_NEAR(b[2 * 240 + 1], 0.25f, 1e-4f);
+  EXPECT_NEAR(b[2 * 79], 1.0f, 1e-4f);  // left repeats every 79 frames
+  EXPECT_NEAR(b[2 * 158], 0.5f, 1e-4f);
+
+  // Negative feedback flips every other repeat.
+  DelayRig neg(kChannelDelayMask);
+  p.m[1] = 32;
+  neg.set(p);
+  auto c = impulse(400, 1.0f, 1.0f);
+  render(neg.d, c.data(), 400);
+  EXPECT_NEAR(c[2 * 160 + 1], -0.5f, 1e-4f);
+  EXPECT_NEAR(c[2 * 240 + 1], 0.25f, 1e-4f);
+}
+
+TEST(ModDelay, TriangleLfoSweepsTheTapsInOppositePhase) {
+  DelayRig rig(kChannelDelayMask);
+  DelayParams p = fixedTaps(20, 20);  // D = 160
+  p.m[4] = 128;                       // cycle of about 2176 samples
+  p.m[5] = 64;                        // depth 512 samples
+  p.m[6] = 0;                         // right side half a cycle away
+  rig.set(p);
+  std::vector<float> b(2 * 12000);
+  for (int i = 0; i < 12000; ++i) b[2 * i] = b[2 * i + 1] = static_cast<float>(i);
+  render(rig.d, b.data(), 12000);
+
+  std::vector<float> left, right;
+  for (int i = 2048; i < 12000; ++i) {
+    left.push_back(static_cast<float>(i) - b[2 * i]);
+    right.push_back(static_cast<float>(i) - b[2 * i + 1]);
+  }
+  EXPECT_NEAR(*std::min_element(right.begin(), right.end()), 160.0f, 1.0f);
+  EXPECT_NEAR(*std::max_element(right.begin(), right.end()), 672.0f, 1.0f);
+  EXPECT_NEAR(*std::min_element(left.begin(), left.end()), 159.0f, 1.0f);
+  EXPECT_NEAR(*std::max_element(left.begin(), left.end()), 671.0f, 1.0f);
+  // In opposite phase the two delays always add up to the same total.
+  for (size_t i = 0; i < left.size(); ++i) ASSERT_NEAR(left[i] + right[i], 831.0f, 1.0f) << i;
+
+  // The delay falls and rises once per LFO cycle: count the turns at the top.
+  std::vector<int> tops;
+  for (size_t i = 1; i + 1 < right.size(); ++i)
+    if (right[i] >= right[i - 1] && right[i] > right[i + 1] && right[i] > 660.0f)
+      tops.push_back(static_cast<int>(i));
+  ASSERT_GE(tops.size(), 3u);
+  for (size_t i = 1; i < tops.size(); ++i) EXPECT_NEAR(tops[i] - tops[i - 1], 2176, 2);
+}
+
+TEST(ModDelay, LfoRateFollowsTheSampleRate) {
+  // At 88.2 kHz the same setting gives the same cycle in seconds: twice the samples.
+  DelayRig rig(kGlobalDelayMask);
+  rig.k = constantsAt(88200);
+  DelayParams p = fixedTaps(1, 1);
+  p.m[4] = 128;
+  p.m[5] = 64;
+  rig.set(p);
+  std::vector<float> b(2 * 20000);
+  for (int i = 0; i < 20000; ++i) b[2 * i + 1] = static_cast<float>(i);
+  render(rig.d, b.data(), 20000);
+  std::vector<int> tops;
+  float prev = 0, cur = 0;
+  for (int i = 4000; i < 20000; ++i) {
+    const float next = static_cast<float>(i) - b[2 * i + 1];
+    if (i > 4001 && cur >= prev && cur > next && cur > 700.0f) tops.push_back(i - 1);
+    prev = cur;
+    cur = next;
+  }
+  ASSERT_GE(tops.size(), 2u);
+  EXPECT_NEAR(tops[1] - tops[0], 4352, 3);
+}
+
+TEST(ModDelay, WetZeroLeavesTheSignalAndFreezesTheDelay) {
+  DelayParams moving = fixedTaps(30, 40);
+  moving.m[1] = 100;  // feedback
+  moving.m[4] = 100;  // LFO running
+  moving.m[5] = 20;   // and sweeping
+  DelayParams off = moving;
+  off.m[0] = 64;  // wet exactly 0
+
+  std::vector<float> first(2 * 300), later(2 * 1500), pause(2 * 5000);
+  for (size_t i = 0; i < first.size(); ++i) first[i] = std::sin(0.05f * static_cast<float>(i));
+  for (size_t i = 0; i < pause.size(); ++i) pause[i] = std::cos(0.3f * static_cast<float>(i));
+
+  // Reference: the passage, then straight on.
+  DelayRig a(kChannelDelayMask);
+  a.set(moving);
+  auto fa = first;
+  render(a.d, fa.data(), 300);
+  auto la = later;
+  render(a.d, la.data(), 1500);
+
+  // The same with a long pause at wet 0 in between.
+  DelayRig b(kChannelDelayMask);
+  b.set(moving);
+  auto fb = first;
+  render(b.d, fb.data(), 300);
+  b.set(off);
+  auto pb = pause;
+  render(b.d, pb.data(), 5000);
+  EXPECT_EQ(pb, pause);  // not even the guard offset is added
+  b.set(moving);
+  auto lb = later;
+  render(b.d, lb.data(), 1500);
+
+  // The tail resumes exactly where it stopped: lines, position and LFO kept.
+  EXPECT_EQ(la, lb);
+  EXPECT_GT(*std::max_element(lb.begin(), lb.end()), 0.1f);
+}
+
+TEST(ModDelay, BlockSizeDoesNotChangeTheOutput) {
+  DelayParams p = fixedTaps(30, 41);
+  p.m[1] = 90;
+  p.m[4] = 110;
+  p.m[5] = 30;
+  p.m[6] = 20;
+  std::vector<float> input(2 * 3000);
+  for (size_t i = 0; i < input.size(); ++i) input[i] = std::sin(0.07f * static_cast<float>(i));
+
+  DelayRig whole(kChannelDelayMask);
+  whole.set(p);
+  auto a = input;
+  render(whole.d, a.data(), 3000);
+
+  DelayRig ticks(kChannelDelayMask);
+  ticks.set(p);
+  auto b = input;
+  for (int at = 0; at < 3000; at += 128)
+    render(ticks.d, b.data() + 2 * at, std::min(128, 3000 - at));
+  EXPECT_EQ(a, b);
+}
+
+TEST(ModDelay, GlobalFormAddsOnlyTheDelayedBusToBothSides) {
+  DelayRig rig(kGlobalDelayMask);
+  rig.set(fixedTaps(1, 1));  // 248 samples per step on the long lines
+  std::vector<float> bus(600, 0.0f);
+  bus[0] = 1.0f;
+  std::vector<float> master(2 * 600, 0.25f);
+  renderGlobal(rig.d, bus.data(), master.data(), 600);
+  EXPECT_NEAR(master[2 * 247], 1.25f, 1e-4f);
+  EXPECT_NEAR(master[2 * 248 + 1], 1.25f, 1e-4f);
+  // No dry part: everything else keeps the master's own content.
+  EXPECT_NEAR(master[0], 0.25f, 1e-4f);
+  EXPECT_NEAR(master[2 * 248], 0.25f, 1e-4f);
+  EXPECT_NEAR(master[2 * 599 + 1], 0.25f, 1e-4f);
+
+  // The longest base delay: 128 steps of 248 samples.
+  DelayRig far(kGlobalDelayMask);
+  far.set(fixedTaps(128, 128));
+  std::vector<float> longBus(32000, 0.0f);
+  longBus[0] = 1.0f;
+  std::vector<float> out(2 * 32000, 0.0f);
+  renderGlobal(far.d, longBus.data(), out.data(), 32000);
+  EXPECT_EQ(loudestFrame(out, 1), 31744);
+  EXPECT_EQ(loudestFrame(out, 0), 31743);
+}
+
+TEST(ModDelay, GlobalFormAtWetZeroAddsNothing) {
+  DelayRig rig(kGlobalDelayMask);
+  DelayParams p = fixedTaps(1, 1);
+  p.m[0] = 64;
+  rig.set(p);
+  std::vector<float> bus(256, 1.0f);
+  std::vector<float> master(512, -0.5f);
+  renderGlobal(rig.d, bus.data(), master.data(), 256);
+  EXPECT_EQ(master, std::vector<float>(512, -0.5f));
+}
+
+TEST(ModDelay, ResetClearsTheLines) {
+  DelayRig rig(kChannelDelayMask);  // lines start filled with 0.5
+  rig.set(fixedTaps(10, 10));
+  std::vector<float> b(2 * 2100, 0.0f);
+  render(rig.d, b.data(), 2100);
+  for (float v : b) ASSERT_NEAR(v, 0.0f, 1e-5f);
+}
+
+}  // namespace
