@@ -1,0 +1,240 @@
+// Render loop: pitch, chunking, independence of instances, output forms,
+// silence rules, meters and the floating-point mode.
+#include <gtest/gtest.h>
+
+#include <cfenv>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "support/patch_builder.h"
+
+using namespace testpatch;
+
+namespace {
+
+constexpr double kRate = 44100.0;
+
+// A busy patch: three oscillators in different modes, both filters, an LFO
+// sweeping the cutoff, a sample-and-hold LFO on the pan, a slow release.
+Patch busyPatch() {
+  Patch p = plainPatch();
+  p.voice[kOsc[0] + kOscMode] = static_cast<uint8_t>(OscMode::TriSaw);
+  p.voice[kOsc[0] + kOscColour] = 100;
+  p.voice[kOsc[1] + kOscMode] = static_cast<uint8_t>(OscMode::Pulse);
+  p.voice[kOsc[1] + kOscColour] = 40;
+  p.voice[kOsc[1] + kOscFine] = 70;
+  p.voice[kOsc[1] + kOscLevel] = 90;
+  p.voice[kOsc[2] + kOscMode] = static_cast<uint8_t>(OscMode::Noise);
+  p.voice[kOsc[2] + kOscLevel] = 30;
+  p.voice[kFilter[0] + 0] = 1;   // low-pass
+  p.voice[kFilter[0] + 1] = 80;  // cutoff
+  p.voice[kFilter[0] + 2] = 60;  // resonance
+  p.voice[kEnv[0] + kEnvAttack] = 40;
+  p.voice[kEnv[0] + kEnvDecay] = 50;
+  p.voice[kEnv[0] + kEnvSustain] = 90;
+  p.voice[kEnv[0] + kEnvRelease] = 100;
+  p.voice[kLfo[0] + 0] = 3;    // sine
+  p.voice[kLfo[0] + 3] = 100;  // rate
+  p.voice[kLfo[0] + 6] = 40;   // depth
+  p.voice[kLfo[1] + 0] = 4;    // sample and hold
+  p.voice[kLfo[1] + 3] = 110;
+  p.voice[kLfo[1] + 6] = 60;
+  p.routes = {{kSrcLfo1, 128, static_cast<uint8_t>(kFilter[0] + 1)},
+              {kSrcLfo2, 100, kPan},
+              {kSrcKey, 80, static_cast<uint8_t>(kOsc[0] + kOscColour)}};
+  return p;
+}
+
+// Plays a short phrase on channels 0 and 1, rendering `chunk` frames per call.
+std::vector<float> playPhrase(TestSynth& t, int chunk) {
+  std::vector<float> out;
+  const auto take = [&](int frames) {
+    const std::vector<float> part = t.render(frames, chunk);
+    out.insert(out.end(), part.begin(), part.end());
+  };
+  t.events({0x90, 60, 100, 64, 90, 0x91, 48, 110});
+  take(3000);
+  t.events({0x80, 60, 0, 0x90, 67, 80});
+  take(5000);
+  t.events({0xB0, 123, 0, 0x81, 48, 0});
+  take(20000);
+  return out;
+}
+
+std::vector<Patch> twoPatches() {
+  Patch second = busyPatch();
+  second.voice[kOsc[0] + kOscMode] = static_cast<uint8_t>(OscMode::PhaseModSine);
+  second.voice[kRouting] = 2;
+  second.voice[kFilter[1] + 0] = 3;
+  second.voice[kFilter[1] + 1] = 50;
+  return {busyPatch(), second};
+}
+
+}  // namespace
+
+TEST(SynthRender, Note60WithZeroOffsetsSoundsAt130Hz) {
+  TestSynth t({plainPatch()});
+  t.events({0x90, 60, 100});
+  const std::vector<float> left = leftOf(t.render(44100));
+  EXPECT_NEAR(frequencyOf(left, kRate), 130.81, 0.05);
+  // Full-scale sine, centre pan, channel gain 0.6 x 127/128; the four DC
+  // blockers on the way take a few per cent at this pitch.
+  EXPECT_NEAR(rms(left, 4410), 0.29, 0.015);
+
+  TestSynth u({plainPatch()});
+  u.events({0x90, 72, 100});
+  EXPECT_NEAR(frequencyOf(leftOf(u.render(44100)), kRate), 2 * 130.81, 0.1);
+}
+
+TEST(SynthRender, OneFramePerCallEqualsThousandFramesPerCall) {
+  TestSynth a(twoPatches());
+  TestSynth b(twoPatches());
+  a.events({0xC1, 1});
+  b.events({0xC1, 1});
+  const std::vector<float> big = playPhrase(a, 1000);
+  const std::vector<float> small = playPhrase(b, 1);
+  ASSERT_EQ(big.size(), small.size());
+  EXPECT_GT(rms(big), 0.01f);
+  EXPECT_EQ(0, std::memcmp(big.data(), small.data(), big.size() * sizeof(float)));
+}
+
+TEST(SynthRender, TwoInstancesSideBySideEqualOneAlone) {
+  TestSynth alone(twoPatches());
+  const std::vector<float> reference = playPhrase(alone, 500);
+
+  // The same phrase on one instance while another plays different notes and
+  // draws seeds in between every call.
+  TestSynth first(twoPatches());
+  TestSynth other(twoPatches());
+  other.events({0xC0, 1, 0x90, 30, 127, 40, 127, 50, 127});
+  std::vector<float> out;
+  const auto take = [&](int frames) {
+    for (int done = 0; done < frames; done += 500) {
+      const std::vector<float> part = first.render(std::min(500, frames - done));
+      out.insert(out.end(), part.begin(), part.end());
+      other.render(333);
+      other.events({0xB0, 120, 0, 0x90, 35, 100});
+    }
+  };
+  first.events({0x90, 60, 100, 64, 90, 0x91, 48, 110});
+  take(3000);
+  first.events({0x80, 60, 0, 0x90, 67, 80});
+  take(5000);
+  first.events({0xB0, 123, 0, 0x81, 48, 0});
+  take(20000);
+  ASSERT_EQ(out.size(), reference.size());
+  EXPECT_EQ(0, std::memcmp(out.data(), reference.data(), out.size() * sizeof(float)));
+}
+
+TEST(SynthRender, SplitAndAddingOutputsCarryTheSameSamples) {
+  TestSynth a({busyPatch()});
+  TestSynth b({busyPatch()});
+  TestSynth c({busyPatch()});
+  for (TestSynth* t : {&a, &b, &c}) t->events({0x90, 57, 100, 61, 100});
+
+  const int frames = 700;
+  std::vector<float> interleaved(2 * frames);
+  synthRender(a.state(), interleaved.data(), frames, nullptr, false);
+  std::vector<float> left(frames), right(frames);
+  synthRender(b.state(), left.data(), frames, right.data(), false);
+  std::vector<float> added(2 * frames, 0.25f);
+  synthRender(c.state(), added.data(), frames, nullptr, true);
+
+  ASSERT_GT(rms(interleaved), 0.01f);
+  for (int i = 0; i < frames; ++i) {
+    ASSERT_EQ(left[i], interleaved[2 * i]) << i;
+    ASSERT_EQ(right[i], interleaved[2 * i + 1]) << i;
+    ASSERT_EQ(added[2 * i], 0.25f + interleaved[2 * i]) << i;
+  }
+}
+
+TEST(SynthRender, ZeroFramesStartsNoTick) {
+  // If a zero-frame call produced a tick, the note below would only be heard
+  // from the second tick on.
+  TestSynth t({plainPatch()});
+  t.render(0);
+  t.events({0x90, 72, 100});
+  const std::vector<float> tick = t.render(128);
+  EXPECT_GT(rms(tick), 0.05f);
+}
+
+TEST(SynthRender, SilentUntilGlobalParametersArrive) {
+  const std::vector<uint8_t> map = buildPatchMap({plainPatch()});
+  auto s = std::make_unique<SynthState>();
+  ASSERT_TRUE(synthInit(*s, map.data(), map.size(), 44100));
+  const uint8_t on[] = {0x90, 60, 127, 0xFD};
+  processEvents(*s, on);
+  std::vector<float> out(2 * 2000, 1.0f);
+  synthRender(*s, out.data(), 2000, nullptr, false);
+  EXPECT_EQ(rms(out), 0.0f);
+
+  const auto g = neutralGlobals();
+  setGlobalParams(*s, g.data());
+  synthRender(*s, out.data(), 2000, nullptr, false);
+  EXPECT_GT(rms(out), 0.1f);
+}
+
+TEST(SynthRender, TickLengthFollowsTheSampleRate) {
+  auto s = std::make_unique<SynthState>();
+  ASSERT_TRUE(synthInit(*s, nullptr, 0, 44100));
+  EXPECT_EQ(getTickLength(*s), 128);
+  ASSERT_TRUE(synthInit(*s, nullptr, 0, 48000));
+  EXPECT_EQ(getTickLength(*s), 140);
+  ASSERT_TRUE(synthInit(*s, nullptr, 0, 96000));
+  EXPECT_LE(getTickLength(*s), kMaxTickFrames);
+}
+
+TEST(SynthRender, UnusableSampleRateIsRefusedAndStaysSilent) {
+  const std::vector<uint8_t> map = buildPatchMap({plainPatch()});
+  auto s = std::make_unique<SynthState>();
+  for (int rate : {0, -44100, 192000}) {
+    EXPECT_FALSE(synthInit(*s, map.data(), map.size(), rate)) << rate;
+    const auto g = neutralGlobals();
+    setGlobalParams(*s, g.data());
+    const uint8_t on[] = {0x90, 60, 127, 0xFD};
+    processEvents(*s, on);
+    std::vector<float> out(2 * 1000, 1.0f);
+    synthRender(*s, out.data(), 1000, nullptr, false);
+    EXPECT_EQ(rms(out), 0.0f) << rate;
+  }
+}
+
+TEST(SynthRender, MetersReadPeakOrMeanSquare) {
+  TestSynth t({plainPatch(), plainPatch()});
+  t.events({0x90, 96, 127});  // 1 kHz: several cycles per tick
+  t.render(4410);
+  float left = 0, right = 0;
+  // Full-scale sine at centre pan: each side peaks at sqrt(0.5) before the
+  // channel gain, 0.6 * 127/128 of that on the master.
+  ASSERT_TRUE(getChannelMeter(t.state(), 0, &left, &right));
+  EXPECT_NEAR(left, std::sqrt(0.5f), 0.01f);
+  EXPECT_NEAR(right, std::sqrt(0.5f), 0.01f);
+  getMasterMeter(t.state(), &left, &right);
+  EXPECT_NEAR(left, std::sqrt(0.5f) * 0.6f * 127 / 128, 0.01f);
+  getChannelMeter(t.state(), 3, &left, &right);
+  EXPECT_EQ(left, 0.0f);
+  EXPECT_FALSE(getChannelMeter(t.state(), 16, &left, &right));
+  EXPECT_EQ(left, 0.0f);
+
+  setMeterMode(t.state(), 1);
+  t.render(128);
+  getChannelMeter(t.state(), 0, &left, &right);
+  EXPECT_NEAR(left, 0.25f, 0.03f);  // mean of (sqrt(0.5) sin)^2
+}
+
+TEST(SynthRender, CallerRoundingModeIsKeptAndDoesNotChangeTheSamples) {
+  TestSynth a({busyPatch()});
+  TestSynth b({busyPatch()});
+  a.events({0x90, 60, 100, 0xB0, 1, 33});
+  const std::vector<float> reference = a.render(3000);
+
+  const int saved = std::fegetround();
+  ASSERT_EQ(0, std::fesetround(FE_UPWARD));
+  b.events({0x90, 60, 100, 0xB0, 1, 33});
+  EXPECT_EQ(std::fegetround(), FE_UPWARD);
+  const std::vector<float> out = b.render(3000);
+  EXPECT_EQ(std::fegetround(), FE_UPWARD);
+  std::fesetround(saved);
+  EXPECT_EQ(0, std::memcmp(out.data(), reference.data(), out.size() * sizeof(float)));
+}
