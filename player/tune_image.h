@@ -37,6 +37,7 @@ constexpr int32_t kDefaultMicrosPerQuarter = 500000;  // tempo until the first t
 // Patch layout, as far as the parser checks it: 90 fixed bytes, the route
 // count at byte 89, then 3 bytes per modulation route.
 constexpr int kPatchFixedSize = 90;
+constexpr int kPatchPolyphonyOffset = 88;
 constexpr int kPatchRouteCountOffset = 89;
 constexpr int kPatchRouteSize = 3;
 constexpr int kProgramCount = 128;

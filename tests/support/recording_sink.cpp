@@ -1,0 +1,54 @@
+#include "recording_sink.h"
+
+#include <cstdio>
+
+std::string hexBytes(const uint8_t* bytes, size_t count) {
+  std::string s;
+  char byte[4];
+  for (size_t i = 0; i < count; ++i) {
+    std::snprintf(byte, sizeof byte, i ? " %02X" : "%02X", bytes[i]);
+    s += byte;
+  }
+  return s;
+}
+
+// Only data bytes (below 0x80) can follow a status byte, so the first 0xFD
+// met in a status position or elsewhere ends the list.
+std::string hexList(const uint8_t* list) {
+  size_t n = 0;
+  while (list[n] != kEventListEnd) ++n;
+  return hexBytes(list, n + 1);
+}
+
+void RecordingSink::start(const TuneImage& tune, int sampleRate) {
+  ++starts;
+  startSampleRate = sampleRate;
+  startedTune = &tune;
+}
+
+void RecordingSink::processEvents(const uint8_t* list) {
+  size_t n = 0;
+  while (list[n] != kEventListEnd) ++n;
+  lists.push_back(RecordedList{renderedFrames, std::vector<uint8_t>(list, list + n + 1)});
+}
+
+void RecordingSink::render(float* out, int frames) {
+  renderCalls.push_back(frames);
+  for (int i = 0; i < frames; ++i) {
+    out[2 * i] = float(renderedFrames + i);
+    out[2 * i + 1] = 1.0f;
+  }
+  renderedFrames += frames;
+}
+
+std::vector<std::string> RecordingSink::hexLists() const {
+  std::vector<std::string> out;
+  for (const RecordedList& l : lists) out.push_back(hexBytes(l.bytes.data(), l.bytes.size()));
+  return out;
+}
+
+std::vector<uint8_t> RecordingSink::allBytes() const {
+  std::vector<uint8_t> out;
+  for (const RecordedList& l : lists) out.insert(out.end(), l.bytes.begin(), l.bytes.end() - 1);
+  return out;
+}

@@ -1,0 +1,40 @@
+#pragma once
+// A sequencer sink that records what the synthesizer would receive: every
+// event list with the number of frames rendered before it, and every render
+// call. Rendered frames carry a running frame counter in the left channel and
+// 1.0 in the right, so tests can see which frames were written, and in what
+// order; silence written by the player is 0 in both.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "player/sequencer.h"
+
+struct RecordedList {
+  int64_t frame;               // frames rendered before this list took effect
+  std::vector<uint8_t> bytes;  // including the 0xFD terminator
+};
+
+class RecordingSink final : public SequencerSink {
+ public:
+  void start(const TuneImage& tune, int sampleRate) override;
+  void processEvents(const uint8_t* list) override;
+  void render(float* out, int frames) override;
+
+  // The lists in `--events` notation ("90 3C 64 FD"), one string each.
+  std::vector<std::string> hexLists() const;
+  // Every delivered message byte, lists concatenated without terminators.
+  std::vector<uint8_t> allBytes() const;
+
+  std::vector<RecordedList> lists;
+  std::vector<int> renderCalls;  // frames per render call
+  int64_t renderedFrames = 0;
+  int starts = 0;
+  int startSampleRate = 0;
+  const TuneImage* startedTune = nullptr;
+};
+
+// "90 3C 64 FD": two-digit upper-case hex, single spaces.
+std::string hexBytes(const uint8_t* bytes, size_t count);
+// An event list up to and including its 0xFD terminator.
+std::string hexList(const uint8_t* list);
