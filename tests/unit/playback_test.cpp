@@ -1,0 +1,286 @@
+// Playback control on the manually clocked device: where a (re)started tune
+// begins, what a restart skips, its measured length, and that starting,
+// restarting and stopping never hand the synthesizer to two threads at once.
+#include "player/playback.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+#include "audio/manual_device.h"
+#include "player/synth_sink.h"
+#include "support/patch_builder.h"
+#include "support/recording_sink.h"
+#include "support/tune_fixtures.h"
+
+namespace {
+
+constexpr int kTicksPerQuarter = 441;
+constexpr int32_t kMicrosPerQuarter = 1280000;  // with 441 ticks: exactly 128 frames a tick
+constexpr int kFramesPerTick = 128;
+constexpr int kLastTick = 689;  // 88,192 frames: 1,999.8 ms
+
+// Notes on channel 0 at ticks 0 (on), 1 (off), 10 (on) and the last tick (off).
+TuneDescription testTune(std::vector<uint8_t> patch = placeholderPatch()) {
+  TuneDescription tune = onePatchTune(std::move(patch));
+  tune.ticksPerQuarter = kTicksPerQuarter;
+  tune.tempo.push_back(TempoEvent{0, kMicrosPerQuarter, 4, 4, 8});
+  tune.channels[0].notes = {{0, 60, 100}, {1, 60, 0}, {10, 62, 90}, {kLastTick, 62, 0}};
+  return tune;
+}
+
+// Right channel of ring frame `frame`: the recording sink writes 1.0 there
+// (32,600 after conversion); silence is 0.
+int16_t rightAt(const ManualRingDevice& device, int frame) {
+  return device.samples()[2 * frame + 1];
+}
+
+class PlaybackTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    image = buildImage(testTune());
+    pb.player.sink = &sink;
+    pb.device = &device;
+  }
+  void TearDown() override { stopTune(pb); }
+
+  void start() {
+    ParseResult why;
+    ASSERT_EQ(playTune(pb, image.data(), image.size(), &why), 1) << why.reason;
+    ASSERT_TRUE(streamRunning(pb));
+  }
+  // Moves the play cursor to a frame of the ring and lets the stream fill up to it.
+  void playTo(int frame) {
+    streamLock(pb.stream);
+    device.setCursor(frame * kBytesPerFrame);
+    streamFill(pb.stream);
+    streamUnlock(pb.stream);
+  }
+  void forgetRecording() {
+    sink.lists.clear();
+    sink.renderCalls.clear();
+    sink.renderedFrames = 0;
+  }
+
+  std::vector<uint8_t> image;
+  ManualRingDevice device;
+  RecordingSink sink;
+  Playback pb;
+};
+
+TEST_F(PlaybackTest, MeasuresLengthAndWaitsStoppedUntilARestart) {
+  start();
+  EXPECT_EQ(pb.player.lengthMs, 2000);
+  EXPECT_EQ(pb.measured.frames, kLastTick * kFramesPerTick);
+  EXPECT_EQ(sink.lists.size(), 4u);  // the measuring pass delivers every tick
+  EXPECT_TRUE(sink.renderCalls.empty());
+  EXPECT_FALSE(isPlaying(pb));
+
+  // Stopped: the stream runs, the player renders silence.
+  playTo(64);
+  EXPECT_TRUE(sink.renderCalls.empty());
+  EXPECT_EQ(rightAt(device, 10), 0);
+}
+
+TEST_F(PlaybackTest, RestartAtZeroSoundsFromTheCallbacksFirstFrame) {
+  start();
+  playTo(16);
+  forgetRecording();
+  playFromPosition(pb, 0);
+  EXPECT_TRUE(sink.lists.empty());  // nothing to skip: no tick before the first callback
+  EXPECT_TRUE(isPlaying(pb));
+
+  playTo(48);
+  ASSERT_FALSE(sink.lists.empty());
+  EXPECT_EQ(sink.lists[0].frame, 0);
+  EXPECT_EQ(hexList(sink.lists[0].bytes.data()), "90 3C 64 FD");
+  EXPECT_EQ(rightAt(device, 15), 0);  // the silence before the restart
+  EXPECT_EQ(rightAt(device, 16), 32600);
+  EXPECT_EQ(rightAt(device, 47), 32600);
+  EXPECT_EQ(pb.player.positionFrames, 32);
+}
+
+TEST_F(PlaybackTest, RestartInsideATickSkipsToThePosition) {
+  start();
+  forgetRecording();
+  // 2 ms = 88.2 frames into the first 128-frame tick.
+  playFromPosition(pb, 2);
+  EXPECT_EQ(pb.player.positionFrames, 0);
+  EXPECT_EQ(pb.player.framesToNext, 40);
+  ASSERT_EQ(sink.lists.size(), 1u);  // tick 0 reached the synthesizer, unrendered
+  EXPECT_TRUE(sink.renderCalls.empty());
+
+  playTo(64);
+  ASSERT_EQ(sink.lists.size(), 2u);
+  EXPECT_EQ(sink.lists[1].frame, 40);  // the note-off at tick 1, 40 frames in
+  EXPECT_EQ(hexList(sink.lists[1].bytes.data()), "90 3C 00 FD");
+  EXPECT_EQ(sink.renderCalls.front(), 40);
+
+  // Later in the tune: tick 10 lies at 1,280 frames, 29.02 ms.
+  forgetRecording();
+  playFromPosition(pb, 20);  // 882 frames: ticks 0 and 1 skipped
+  EXPECT_EQ(sink.lists.size(), 2u);
+  EXPECT_EQ(pb.player.positionFrames, kFramesPerTick);
+  EXPECT_EQ(pb.player.framesToNext, 10 * kFramesPerTick - 882);
+}
+
+TEST_F(PlaybackTest, PositionPastTheEndEndsAtOnceAndRingsOut) {
+  start();
+  forgetRecording();
+  playFromPosition(pb, 5000);
+  EXPECT_FALSE(isPlaying(pb));
+  EXPECT_EQ(pb.player.playState.load(), PlayState::Ended);
+  EXPECT_EQ(sink.lists.size(), 4u);
+  EXPECT_LT(pb.player.framesToNext, 0);
+
+  playTo(96);
+  EXPECT_EQ(sink.renderedFrames, 96);  // the synthesizer still renders: voices ring out
+  EXPECT_EQ(sink.lists.size(), 4u);
+}
+
+TEST_F(PlaybackTest, RejectedImageChangesNothing) {
+  std::vector<uint8_t> broken(image.begin(), image.begin() + static_cast<long>(image.size() / 2));
+
+  // Never started: still inactive, no device opened, restarts do nothing.
+  ParseResult why;
+  EXPECT_EQ(playTune(pb, broken.data(), broken.size(), &why), 0);
+  EXPECT_NE(why.reason[0], '\0');
+  EXPECT_FALSE(device.isOpen());
+  EXPECT_EQ(playFromPosition(pb, 0), 0);
+  EXPECT_FALSE(isPlaying(pb));
+  EXPECT_EQ(sink.starts, 0);
+
+  // Playing: the tune goes on as before.
+  start();
+  playFromPosition(pb, 0);
+  playTo(32);
+  const int starts = sink.starts;
+  EXPECT_EQ(playTune(pb, broken.data(), broken.size()), 0);
+  EXPECT_TRUE(isPlaying(pb));
+  EXPECT_TRUE(device.isOpen());
+  EXPECT_EQ(sink.starts, starts);
+  EXPECT_EQ(pb.player.lengthMs, 2000);
+  playTo(64);
+  EXPECT_EQ(pb.player.positionFrames, 64);
+}
+
+TEST_F(PlaybackTest, StopClosesTheStreamAndIsHarmlessWhenInactive) {
+  stopTune(pb);
+  haltPlayback(pb);
+  EXPECT_FALSE(device.isOpen());
+  EXPECT_EQ(pb.player.active.load(), 0);
+
+  start();
+  playFromPosition(pb, 0);
+  playTo(32);
+  haltPlayback(pb);
+  EXPECT_FALSE(isPlaying(pb));
+  playTo(64);
+  EXPECT_EQ(rightAt(device, 40), 0);  // halted: silence
+  playFromPosition(pb, 0);
+  EXPECT_TRUE(isPlaying(pb));
+
+  stopTune(pb);
+  EXPECT_FALSE(isPlaying(pb));
+  EXPECT_FALSE(device.isOpen());
+  EXPECT_FALSE(streamRunning(pb));
+  stopTune(pb);
+  EXPECT_EQ(playFromPosition(pb, 0), 0);
+  EXPECT_FALSE(isPlaying(pb));
+}
+
+TEST_F(PlaybackTest, WithoutADeviceTheTuneStaysPlayingSilently) {
+  device.failNextOpen();
+  ASSERT_EQ(playTune(pb, image.data(), image.size()), 1);
+  EXPECT_FALSE(streamRunning(pb));
+  playFromPosition(pb, 0);
+  EXPECT_TRUE(isPlaying(pb));
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  EXPECT_TRUE(isPlaying(pb));
+  EXPECT_EQ(sink.renderedFrames, 0);
+}
+
+// A sink in front of the synthesizer that notices two threads inside it.
+class ExclusiveSink final : public SequencerSink {
+ public:
+  explicit ExclusiveSink(SequencerSink& inner) : inner_(inner) {}
+  void start(const TuneImage& tune, int sampleRate) override {
+    Entry e(*this);
+    inner_.start(tune, sampleRate);
+  }
+  void processEvents(const uint8_t* list) override {
+    Entry e(*this);
+    inner_.processEvents(list);
+  }
+  void render(float* out, int frames) override {
+    Entry e(*this);
+    inner_.render(out, frames);
+    rendered.fetch_add(frames);
+  }
+
+  std::atomic<int> overlaps{0};
+  std::atomic<long long> rendered{0};
+
+ private:
+  struct Entry {
+    explicit Entry(ExclusiveSink& s) : sink(s) {
+      if (sink.inside_.exchange(true)) sink.overlaps.fetch_add(1);
+    }
+    ~Entry() { sink.inside_.store(false); }
+    ExclusiveSink& sink;
+  };
+  SequencerSink& inner_;
+  std::atomic<bool> inside_{false};
+};
+
+TEST(PlaybackStress, RestartsAndStopsWhileTheWorkerRenders) {
+  auto patch = testpatch::patchBytes(testpatch::plainPatch());
+  TuneDescription tune = testTune(patch);
+  for (int i = 0; i < 40; ++i)
+    tune.channels[0].notes.push_back({20 + 16 * i, uint8_t(50 + i), 100});
+  std::sort(tune.channels[0].notes.begin(), tune.channels[0].notes.end(),
+            [](const NoteEvent& a, const NoteEvent& b) { return a.tick < b.tick; });
+  std::vector<uint8_t> image = buildImage(tune);
+
+  SynthSink synth;
+  ExclusiveSink sink(synth);
+  ManualRingDevice device;
+  device.setFreeRun(2048);  // 512 frames at every visit: as fast as the worker can go
+  Playback pb;
+  pb.player.sink = &sink;
+  pb.device = &device;
+  ASSERT_EQ(playTune(pb, image.data(), image.size()), 1);
+
+  uint32_t seed = 12345;
+  auto next = [&seed](uint32_t range) {
+    seed = seed * 1664525u + 1013904223u;
+    return (seed >> 8) % range;
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  int restarts = 0;
+  while (std::chrono::steady_clock::now() < deadline) {
+    playFromPosition(pb, static_cast<int32_t>(next(2200)));
+    ++restarts;
+    for (uint32_t i = next(4); i > 0; --i) {
+      streamWake(pb.stream);
+      std::this_thread::sleep_for(std::chrono::microseconds(300));
+      (void)isPlaying(pb);
+      (void)heardPositionFrames(pb);
+    }
+    if (next(16) == 0) haltPlayback(pb);
+    if (next(32) == 0) {
+      stopTune(pb);
+      ASSERT_EQ(playTune(pb, image.data(), image.size()), 1);
+    }
+  }
+  stopTune(pb);
+  EXPECT_EQ(sink.overlaps.load(), 0);
+  EXPECT_GT(restarts, 50);
+  EXPECT_GT(sink.rendered.load(), 10000);  // the worker really rendered meanwhile
+}
+
+}  // namespace
