@@ -507,4 +507,84 @@ TEST(SpeechSound, TwoRenderersAreIndependent) {
   EXPECT_EQ(interleaved, reference);
 }
 
+// --- through the synthesizer ------------------------------------------------
+
+// A synthesizer whose every program is one saw oscillator, speaking `text`
+// as text 0.
+class SpeakingSynth {
+ public:
+  explicit SpeakingSynth(std::string text) : text_(std::move(text)), synth_({sawPatch()}) {
+    SpeechText table[kSpeechTextCount] = {{text_.c_str(), static_cast<int32_t>(text_.size())}};
+    setSpeechTexts(synth_.state(), table);
+  }
+
+  static testpatch::Patch sawPatch() {
+    testpatch::Patch p = testpatch::plainPatch();
+    p.voice[testpatch::kOsc[0] + testpatch::kOscMode] = static_cast<uint8_t>(OscMode::TriSaw);
+    p.voice[testpatch::kOsc[0] + testpatch::kOscColour] = 0;  // falling saw
+    return p;
+  }
+
+  void events(std::initializer_list<uint8_t> bytes) { synth_.events(bytes); }
+  std::vector<float> ticks(int count) { return testpatch::leftOf(synth_.render(kTick * count)); }
+  const SpeechRenderer& speech() { return synth_.state().speech; }
+
+ private:
+  std::string text_;
+  testpatch::TestSynth synth_;
+};
+
+TEST(SpeechChannel, WaitsAreReleasedOnlyByNotesOnTheSpeechChannel) {
+  SpeakingSynth synth("aa!iy_m_ae");
+  synth.ticks(50);
+  EXPECT_EQ(synth.speech().currentFrame, 4);
+  ASSERT_EQ(synth.speech().waitNoteOn, 1);
+
+  synth.events({0x9E, 60, 100, 0xBE, 4, 10, 0x8F, 60, 0});  // other channel; wrong event
+  synth.ticks(20);
+  EXPECT_EQ(synth.speech().currentFrame, 4);
+  synth.events({0x9F, 57, 100});
+  synth.ticks(5);
+  EXPECT_EQ(synth.speech().currentFrame, 17);  // "iy"
+
+  synth.ticks(30);
+  ASSERT_EQ(synth.speech().waitNoteOff, 1);
+  synth.events({0x8E, 60, 0, 0x9E, 60, 0, 0xBE, 123, 0, 0x9F, 59, 100});
+  synth.ticks(20);
+  EXPECT_EQ(synth.speech().currentFrame, 17);
+  synth.events({0x9F, 59, 0});  // velocity 0 is a note-off
+  synth.ticks(5);
+  EXPECT_EQ(synth.speech().currentFrame, 36);  // "m"
+
+  synth.ticks(30);
+  ASSERT_EQ(synth.speech().waitNoteOff, 1);
+  synth.events({0xBF, 123, 0});  // all notes off on the speech channel
+  synth.ticks(5);
+  EXPECT_EQ(synth.speech().currentFrame, 1);  // "ae"
+}
+
+TEST(SpeechChannel, ASungVowelShowsItsFormants) {
+  // "ae": F1 790 Hz, F2 1,780 Hz, sung on A2 (110 Hz). The saw alone would
+  // peak at the lowest harmonic of each region.
+  constexpr double f0 = 110.0;
+  SpeakingSynth synth("ae!");
+  synth.events({0x9F, 45, 127});
+  const std::vector<float> out = synth.ticks(400);
+  const std::vector<float> tail(out.end() - 16384, out.end());
+  EXPECT_TRUE(allFinite(out));
+  EXPECT_GT(testpatch::rms(tail), 0.01f);
+  EXPECT_NEAR(strongestHarmonic(tail, f0, 300.0, 1200.0), 790.0, f0);
+  EXPECT_NEAR(strongestHarmonic(tail, f0, 1300.0, 3000.0), 1780.0, f0);
+}
+
+TEST(SpeechChannel, ControllersOnTheSpeechChannelSteerTheText) {
+  SpeakingSynth synth("aa");
+  synth.events({0xBF, 4, 66, 0xBF, 5, 0});  // speed 3; formants half an octave down
+  EXPECT_EQ(synth.speech().speed, 3);
+  EXPECT_FLOAT_EQ(synth.speech().formantScale, std::sqrt(0.5f));
+  synth.events({0xBE, 4, 70, 0xBE, 5, 64});  // another channel: no effect
+  EXPECT_EQ(synth.speech().speed, 3);
+  EXPECT_FLOAT_EQ(synth.speech().formantScale, std::sqrt(0.5f));
+}
+
 }  // namespace
