@@ -1,0 +1,183 @@
+// Voice management: allocation and stealing order, polyphony limits, note
+// ends, all-sound-off against all-notes-off, program changes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "support/patch_builder.h"
+
+using namespace testpatch;
+
+namespace {
+
+// Index of the voice playing `note` on `channel`, or -1.
+int voiceOf(SynthState& s, int channel, int note) {
+  for (int v = 0; v < kSynthVoices; ++v) {
+    if (s.voiceChannel[v] == channel && s.voices[v].note == note) return v;
+  }
+  return -1;
+}
+
+Patch withPolyphony(int polyphony) {
+  Patch p = plainPatch();
+  p.polyphony = static_cast<uint8_t>(polyphony);
+  return p;
+}
+
+// Envelope 1 with a long release, so released voices keep sounding.
+Patch slowRelease() {
+  Patch p = plainPatch();
+  p.voice[kEnv[0] + kEnvRelease] = 120;
+  return p;
+}
+
+}  // namespace
+
+TEST(SynthVoices, FreeVoicesAreTakenLowestIndexFirst) {
+  TestSynth t({withPolyphony(64)});
+  t.events({0x90, 40, 100, 41, 100, 42, 100});
+  EXPECT_EQ(voiceOf(t.state(), 0, 40), 0);
+  EXPECT_EQ(voiceOf(t.state(), 0, 42), 2);
+  // Voice 1 ends; the next note takes it again before voice 3.
+  t.events({0x80, 41, 0});
+  t.render(256);
+  EXPECT_EQ(voiceOf(t.state(), 0, 41), -1);
+  t.events({0x90, 50, 100});
+  EXPECT_EQ(voiceOf(t.state(), 0, 50), 1);
+}
+
+TEST(SynthVoices, FullSynthStealsOldestReleasedThenOldestOfAll) {
+  // Channel 0 (program 0) may hold all 64 voices; channel 1 (program 1) 8.
+  TestSynth t({withPolyphony(64), withPolyphony(8)});
+  t.events({0xC1, 1});
+  for (int n = 0; n < kSynthVoices; ++n) t.events({0x90, static_cast<uint8_t>(n), 100});
+  ASSERT_EQ(t.voicesTotal(), kSynthVoices);
+  // Release the voices of notes 30 and 10 (no tick runs, so they stay owned).
+  t.events({0x80, 30, 0, 10, 0});
+
+  // Channel 1 is below its polyphony: the oldest released voice of any
+  // channel goes first (note 10 started before note 30), then note 30's.
+  t.events({0x91, 70, 100});
+  EXPECT_EQ(voiceOf(t.state(), 1, 70), 10);
+  t.events({0x91, 71, 100});
+  EXPECT_EQ(voiceOf(t.state(), 1, 71), 30);
+  // No voice is released any more: the oldest of all, voice 0.
+  t.events({0x91, 72, 100});
+  EXPECT_EQ(voiceOf(t.state(), 1, 72), 0);
+  EXPECT_EQ(t.voicesOn(0), 61);
+  EXPECT_EQ(t.voicesOn(1), 3);
+}
+
+TEST(SynthVoices, ChannelAtItsPolyphonyReusesItsOwnOldestVoice) {
+  TestSynth t({withPolyphony(3), withPolyphony(8)});
+  t.events({0xC1, 1, 0x91, 20, 100, 0x90, 60, 100, 61, 100, 62, 100});
+  const int first = voiceOf(t.state(), 0, 60);
+  const int second = voiceOf(t.state(), 0, 61);
+  // At its limit the channel steals from itself, never from channel 1.
+  t.events({0x90, 63, 100});
+  EXPECT_EQ(voiceOf(t.state(), 0, 63), first);
+  EXPECT_EQ(t.voicesOn(0), 3);
+  EXPECT_EQ(t.voicesOn(1), 1);
+  // A released voice of the channel goes before an older held one.
+  t.events({0x80, 62, 0, 0x90, 64, 100});
+  EXPECT_NE(voiceOf(t.state(), 0, 64), second);
+  EXPECT_EQ(voiceOf(t.state(), 0, 61), second);
+}
+
+TEST(SynthVoices, PolyphonyOneTakesOverTheVoiceAndKeepsItsSound) {
+  // retrigger 0: the new note continues from the old amplitude and phases;
+  // retrigger 2: it starts again from silence.
+  for (int retrigger : {0, 2}) {
+    Patch p = withPolyphony(1);
+    p.voice[kRetrigger] = static_cast<uint8_t>(retrigger);
+    p.voice[kEnv[0] + kEnvAttack] = 40;  // a few ticks to full level
+    TestSynth t({p});
+    // High notes, so that one tick holds several cycles.
+    t.events({0x90, 96, 100});
+    t.render(128 * 40);
+    const float before = rms(leftOf(t.render(128)));
+    t.events({0x90, 100, 100});
+    EXPECT_EQ(t.voicesTotal(), 1);
+    EXPECT_EQ(voiceOf(t.state(), 0, 100), 0);
+    const float after = rms(leftOf(t.render(128)));
+    if (retrigger == 0) {
+      EXPECT_NEAR(after, before, 0.15f * before);
+    } else {
+      EXPECT_LT(after, 0.5f * before);
+    }
+  }
+}
+
+TEST(SynthVoices, PolyphonyZeroStartsNothingAndChangesNothing) {
+  TestSynth t({plainPatch(), withPolyphony(0)});
+  t.events({0x90, 60, 100, 0xC2, 1, 0x92, 64, 0});  // ends with the running status 0x92
+  t.render(300);
+  std::vector<uint8_t> before(sizeof(SynthState));
+  std::memcpy(before.data(), &t.state(), before.size());
+  t.events({0x92, 64, 100});
+  EXPECT_EQ(0, std::memcmp(before.data(), &t.state(), before.size()));
+  EXPECT_EQ(t.voicesOn(2), 0);
+}
+
+TEST(SynthVoices, NoteOffReleasesOneMatchingVoiceAtATime) {
+  TestSynth t({slowRelease()});
+  t.events({0x90, 60, 100, 60, 100});
+  t.events({0x80, 60, 0});
+  SynthState& s = t.state();
+  EXPECT_EQ(s.voices[0].gate + s.voices[1].gate, 1);
+  t.events({0x90, 60, 0});  // velocity 0 releases like a note-off
+  EXPECT_EQ(s.voices[0].gate + s.voices[1].gate, 0);
+  EXPECT_EQ(t.voicesTotal(), 2);  // releasing, still owned
+}
+
+TEST(SynthVoices, NoteOnAndOffInOneTickEndsTheVoiceAtOnce) {
+  TestSynth t({plainPatch()});  // release 0: ends one tick after the gate closes
+  t.events({0x90, 60, 100, 0x80, 60, 0});
+  EXPECT_EQ(t.voicesTotal(), 1);
+  t.render(128);
+  EXPECT_EQ(t.voicesTotal(), 0);
+}
+
+TEST(SynthVoices, AllSoundOffSilencesAtOnceAllNotesOffLetsItRingOut) {
+  TestSynth a({slowRelease()});
+  TestSynth b({slowRelease()});
+  for (TestSynth* t : {&a, &b}) {
+    t->events({0x90, 60, 100, 64, 100, 0x93, 67, 100});
+    t->render(4410);
+  }
+  a.events({0xB0, 123, 0});  // all notes off
+  b.events({0xB0, 120, 0});  // all sound off
+  EXPECT_EQ(a.voicesOn(0), 2);
+  EXPECT_EQ(b.voicesOn(0), 0);
+  EXPECT_EQ(b.voicesOn(3), 1);  // other channels keep sounding
+
+  // Channel 3 alone, for comparison with what remains of b.
+  TestSynth c({slowRelease()});
+  c.events({0x93, 67, 100});
+  c.render(4410);
+  const std::vector<float> ringing = leftOf(a.render(4410));
+  const std::vector<float> cut = leftOf(b.render(4410));
+  const std::vector<float> channel3 = leftOf(c.render(4410));
+  EXPECT_GT(rms(ringing), 1.5f * rms(channel3));  // the release tail of channel 0
+  EXPECT_NEAR(rms(cut, 256), rms(channel3, 256), 0.02f * rms(channel3));
+}
+
+TEST(SynthVoices, ProgramChangeFreesTheChannelOnlyWhenTheProgramDiffers) {
+  Patch routed = plainPatch();
+  TestSynth t({routed, routed});
+  SynthState& s = t.state();
+  t.events({0x90, 60, 100, 0xB0, 1, 50, 2, 60, 7, 90});
+  t.events({0xC0, 0});  // same program
+  EXPECT_EQ(t.voicesOn(0), 1);
+  EXPECT_EQ(s.channelControls[0][1], 0);
+  EXPECT_EQ(s.channelControls[0][2], 0);
+  EXPECT_EQ(s.channelControls[0][7], 90);
+  t.events({0xC0, 0x81});  // program 1; the top bit is ignored
+  EXPECT_EQ(t.voicesOn(0), 0);
+  int programs[kSynthChannels];
+  getChannelPrograms(s, programs);
+  EXPECT_EQ(programs[0], 1);
+  EXPECT_EQ(programs[1], 0);
+}
