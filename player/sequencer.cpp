@@ -288,12 +288,14 @@ TuneLength measureTune(PlayerState& p) {
   p.playState.store(PlayState::Sequencing);
   p.framesToNext = 0;
   p.remainderAccumulator = 0;
+  p.positionFrames = 0;
   int64_t total = 0;
   while (p.playState.load(std::memory_order_relaxed) == PlayState::Sequencing) {
     sequencerStep(p);
     ++len.ticks;
     len.lastTick = p.nowTick;
     if (p.framesToNext > 0) total += p.framesToNext;
+    p.positionFrames = total;
   }
   p.framesToNext = 0;
   len.frames = total;

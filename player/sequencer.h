@@ -129,6 +129,8 @@ struct TuneLength {
 };
 
 // Runs the whole tune once without rendering; call it right after
-// resetSequencer. Every event reaches the sink, nothing is rendered. Sets
-// lengthMs and leaves the state Ended with framesToNext 0.
+// resetSequencer. Every event reaches the sink, nothing is rendered;
+// positionFrames counts the skipped frames, so during processEvents it is the
+// frame at which that list takes effect. Sets lengthMs and leaves the state
+// Ended with framesToNext 0.
 TuneLength measureTune(PlayerState& p);

@@ -59,8 +59,12 @@ bool readField(Cursor& c, int32_t& value, const char* what, ParseResult& r) {
 // Reads a count and records the list of count records of recordSize bytes that follows.
 bool readList(Cursor& c, int recordSize, EventList& list, const char* what, int channel,
               ParseResult& r) {
-  int32_t count = 0;
-  if (!readField(c, count, what, r)) return false;
+  if (!c.has(4)) {
+    r = rejected("image ends at byte %zu inside the %s count of channel %d", c.size, what, channel);
+    return false;
+  }
+  const int32_t count = readInt32(c.image + c.pos);
+  c.pos += 4;
   if (count < 0) {
     r = rejected("channel %d: %s count is negative (%d)", channel, what, count);
     return false;
