@@ -1,0 +1,504 @@
+// Oscillator unit: pitch, band-averaged shapes against their closed-form
+// interval means, output rules, noise colour and the vectorised render
+// against the per-sample reference.
+#include "synth/units/oscillator.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "synth/units/numeric.h"
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr int kTick = 128;
+constexpr double kTwoPiD = 6.283185307179586;
+
+SynthConstants constantsAt(int rate) {
+  SynthConstants k{};
+  k.sampleRate = rate;
+  k.basePhaseStep = 261.62558f * 2147483648.0f / static_cast<float>(rate);
+  k.rateScale = 44100.0f / static_cast<float>(rate);
+  return k;
+}
+
+struct OscParams {
+  float mode = 1, ring = 0, transpose = 64, fine = 64, colour = 64, level = 128;
+};
+
+Oscillator makeOsc(const OscParams& p, float pitch = 60.0f, int index = 0) {
+  Oscillator o{};
+  reset(o, index);
+  o.pitch = pitch;
+  const float values[6] = {p.mode, p.ring, p.transpose, p.fine, p.colour, p.level};
+  setup(o, values, constantsAt(kRate));
+  return o;
+}
+
+// Renders `total` samples in ticks of 128 into a zeroed buffer per tick.
+std::vector<float> renderTicks(Oscillator& o, int total) {
+  std::vector<float> out(total, 0.0f);
+  for (int i = 0; i < total; i += kTick)
+    render(o, out.data() + i, std::min(kTick, total - i), nullptr, nullptr);
+  return out;
+}
+
+// Frequency from the first and last rising zero crossing, interpolated.
+double measuredFrequency(const std::vector<float>& s) {
+  double first = -1, last = -1;
+  int crossings = 0;
+  for (size_t i = 1; i < s.size(); ++i) {
+    if (s[i - 1] < 0.0f && s[i] >= 0.0f) {
+      const double at = (i - 1) + s[i - 1] / (double(s[i - 1]) - s[i]);
+      if (first < 0) first = at;
+      last = at;
+      ++crossings;
+    }
+  }
+  if (crossings < 2) return 0.0;
+  return (crossings - 1) * double(kRate) / (last - first);
+}
+
+double rms(const std::vector<float>& s) {
+  double sum = 0;
+  for (float v : s) sum += double(v) * v;
+  return std::sqrt(sum / s.size());
+}
+
+// Power of the signal at frequency hz (Goertzel).
+double powerAt(const std::vector<float>& s, double hz) {
+  const double w = kTwoPiD * hz / kRate, c = 2 * std::cos(w);
+  double a = 0, b = 0;
+  for (float v : s) {
+    const double n = v + c * a - b;
+    b = a;
+    a = n;
+  }
+  return a * a + b * b - c * a * b;
+}
+
+// ---- closed-form means of the ideal shapes, in double --------------------
+
+double frac(uint32_t phase) {
+  return (phase >> 9) / 8388608.0;
+}
+
+// Integral of the ideal TriSaw from 0 to s (s in [0, 1]).
+double triSawIntegral(double s, double pw, double g) {
+  if (s <= pw) return -g * s + (pw > 0 ? g / pw * s * s : 0.0);
+  // The rising part integrates to 0 at the break; so does the whole cycle.
+  const double a = -g / (1 - pw);
+  return g * (s - pw) + a * (s - pw) * (s - pw);
+}
+
+double pulseIntegral(double s, double pw, double g) {
+  return s <= pw ? g * s : g * pw - g * (s - pw);
+}
+
+template <typename Integral>
+double intervalMean(uint32_t phase, uint32_t step, uint32_t threshold, double g,
+                    Integral integral) {
+  const double t = frac(phase), d = frac(step), pw = frac(threshold);
+  if (d == 0) {  // no interval: the value at t
+    const double e = 1e-9;
+    return (integral(t + e, pw, g) - integral(t, pw, g)) / e;
+  }
+  const double start = t - d;
+  if (start >= 0) return (integral(t, pw, g) - integral(start, pw, g)) / d;
+  return (integral(t, pw, g) + integral(1.0, pw, g) - integral(start + 1.0, pw, g)) / d;
+}
+
+double triSawMean(uint32_t phase, uint32_t step, uint32_t threshold, double g) {
+  return intervalMean(phase, step, threshold, g, triSawIntegral);
+}
+double pulseMean(uint32_t phase, uint32_t step, uint32_t threshold, double g) {
+  return intervalMean(phase, step, threshold, g, pulseIntegral);
+}
+
+struct ShapeCase {
+  float pitch, colour;
+};
+
+// Pitches from a slow sweep to the saturated half-cycle step, colours from
+// the falling saw through the triangle to an almost pure rising saw.
+const ShapeCase kShapeCases[] = {
+    {36, 64},  {60, 64},  {60, 1},  {60, 127}, {60, 0},  {60, 128},  {84, 20},
+    {96, 100}, {108, 64}, {120, 5}, {127, 64}, {135, 3}, {140, 125}, {190, 64},
+};
+
+// Every sample of both band-averaged shapes is the mean of the ideal
+// waveform over the phase interval the sample covers, whatever the chunking.
+TEST(OscillatorShapes, SamplesAreIntervalMeansOfTheIdealWave) {
+  const int chunks[] = {1, 3, 128, 7, 64, 5, 128, 2};
+  for (int mode : {1, 2}) {
+    for (const ShapeCase& c : kShapeCases) {
+      OscParams p;
+      p.mode = mode;
+      p.colour = c.colour;
+      p.level = 100;
+      Oscillator o = makeOsc(p, c.pitch);
+      o.phase = 0x12345678u;
+      const double g = o.level;
+      const double pw = frac(o.colourThreshold);
+      // Samples whose interval holds a corner come from quotients by the step:
+      // their float rounding (about one part in 2^23 of the slopes) grows by 1/d.
+      const double scale = g + g / (1 - pw) + (pw > 0 ? g / pw : 0);
+      const double d = frac(o.phaseStep);
+      const double smooth = 2.5e-7 * scale;
+      const double corner = d > 0 ? 2.5e-7 * scale * (2 + 1 / d) : smooth;
+      int ci = 0;
+      for (int done = 0; done < 2000;) {
+        const int n = chunks[ci++ % 8];
+        std::vector<float> buf(n, 0.0f);
+        const uint32_t start = o.phase;
+        render(o, buf.data(), n, nullptr, nullptr);
+        for (int i = 0; i < n; ++i) {
+          const uint32_t ph = start + uint32_t(i) * o.phaseStep;
+          const double want = mode == 1 ? triSawMean(ph, o.phaseStep, o.colourThreshold, g)
+                                        : pulseMean(ph, o.phaseStep, o.colourThreshold, g);
+          const double t = frac(ph);
+          const bool hasCorner = t - d < 0 || (t - d < pw + 1e-7 && t > pw - 1e-7);
+          ASSERT_NEAR(buf[i], want, hasCorner ? corner : smooth)
+              << "mode " << mode << " pitch " << c.pitch << " colour " << c.colour << " sample "
+              << done + i;
+        }
+        done += n;
+      }
+    }
+  }
+}
+
+// Below one fraction unit per sample the interval has no length: samples
+// take the shape's value, also where the phase passes the break or the end.
+TEST(OscillatorShapes, TinyStepsSampleTheShapeAtThePhase) {
+  for (int mode : {1, 2}) {
+    for (float colour : {64.0f, 10.0f, 0.0f}) {
+      OscParams p;
+      p.mode = mode;
+      p.colour = colour;
+      Oscillator o = makeOsc(p, -120.0f);
+      ASSERT_GT(o.phaseStep, 0u);
+      ASSERT_LT(o.phaseStep, 512u);
+      for (uint32_t corner : {o.colourThreshold, 0u}) {
+        o.phase = corner - 9 * o.phaseStep;
+        const uint32_t start = o.phase;
+        std::vector<float> buf(32, 0.0f);
+        render(o, buf.data(), 32, nullptr, nullptr);
+        for (int i = 0; i < 32; ++i) {
+          const uint32_t ph = start + uint32_t(i) * o.phaseStep;
+          const double want = mode == 1 ? triSawMean(ph, o.phaseStep, o.colourThreshold, 1.0)
+                                        : pulseMean(ph, o.phaseStep, o.colourThreshold, 1.0);
+          ASSERT_NEAR(buf[i], want, 1e-5) << "mode " << mode << " colour " << colour << " " << i;
+        }
+      }
+    }
+  }
+}
+
+// Over a whole number of cycles the samples average to the ideal wave's
+// mean: 0 for TriSaw, G (2 pw - 1) for Pulse.
+TEST(OscillatorShapes, CycleMeanMatchesTheIdealWave) {
+  for (float colour : {0.0f, 16.0f, 64.0f, 100.0f, 127.0f}) {
+    for (int mode : {1, 2}) {
+      OscParams p;
+      p.mode = mode;
+      p.colour = colour;
+      Oscillator o = makeOsc(p);
+      o.phaseStep = 1u << 24;  // 256 samples per cycle
+      o.phase = 0x00ABCDEFu;
+      std::vector<float> buf(256, 0.0f);
+      render(o, buf.data(), 256, nullptr, nullptr);
+      double sum = 0;
+      for (float v : buf) sum += v;
+      const double pw = colour / 128.0 >= 1.0 ? 0.0 : colour / 128.0;
+      const double want = mode == 1 ? 0.0 : 2 * pw - 1;
+      EXPECT_NEAR(sum / 256, want, 1e-5) << "mode " << mode << " colour " << colour;
+    }
+  }
+}
+
+// Colour 0 and 128 put the break at phase 0: a falling saw and a constant
+// low pulse. Colour 127 leaves an almost pure rising saw.
+TEST(OscillatorShapes, ColourExtremesGiveSawsAndFlatPulse) {
+  for (float colour : {0.0f, 128.0f}) {
+    OscParams p;
+    p.colour = colour;
+    p.mode = 2;
+    Oscillator pulse = makeOsc(p);
+    EXPECT_EQ(pulse.colourThreshold, 0u);
+    for (float v : renderTicks(pulse, 1024)) ASSERT_EQ(v, -1.0f);
+
+    p.mode = 1;
+    Oscillator saw = makeOsc(p);
+    std::vector<float> s = renderTicks(saw, 2048);
+    int falling = 0;
+    for (size_t i = 1; i < s.size(); ++i) falling += s[i] < s[i - 1];
+    EXPECT_GE(falling, 2047 - 2 * 7);  // only the two samples around each wrap rise
+    EXPECT_GT(*std::max_element(s.begin(), s.end()), 0.99f);
+    EXPECT_LT(*std::min_element(s.begin(), s.end()), -0.99f);
+  }
+  OscParams p;
+  p.colour = 127;
+  Oscillator saw = makeOsc(p);
+  std::vector<float> s = renderTicks(saw, 2048);
+  int rising = 0;
+  for (size_t i = 1; i < s.size(); ++i) rising += s[i] > s[i - 1];
+  EXPECT_GT(rising, 2000);
+}
+
+// ---- pitch --------------------------------------------------------------
+
+TEST(OscillatorPitch, NotesSoundAtTheirFrequencies) {
+  struct Case {
+    float pitch, transpose, fine;
+    double hz;
+  } cases[] = {
+      {60, 64, 64, 130.81},                               // note 60, no offsets
+      {72, 64, 64, 261.63},                               // an octave up
+      {60, 76, 64, 261.63},                               // transpose +12
+      {60, 64, 128, 130.8128 * std::pow(2.0, 0.5 / 12)},  // fine tune +half a semitone
+      {48, 64, 0, 65.4064 * std::pow(2.0, -0.5 / 12)},
+  };
+  for (const Case& c : cases) {
+    for (float mode : {1.0f, 3.0f}) {
+      OscParams p;
+      p.mode = mode;
+      p.transpose = c.transpose;
+      p.fine = c.fine;
+      Oscillator o = makeOsc(p, c.pitch);
+      EXPECT_NEAR(measuredFrequency(renderTicks(o, kRate)), c.hz, 0.01)
+          << "pitch " << c.pitch << " mode " << mode;
+    }
+  }
+}
+
+TEST(OscillatorPitch, VeryHighNotesSaturateAtHalfACycle) {
+  OscParams p;
+  p.transpose = 128;
+  p.fine = 128;
+  Oscillator top = makeOsc(p, 127.0f + 63.0f);
+  EXPECT_EQ(top.phaseStep, 0x80000000u);
+  // Just above the last representable step and far above it: both half a cycle.
+  for (float pitch : {149.0f, 160.0f, 1000.0f}) {
+    Oscillator o = makeOsc(OscParams{}, pitch);
+    EXPECT_EQ(o.phaseStep, 0x80000000u) << pitch;
+  }
+  // The highest steps below the limit are kept as they are.
+  Oscillator below = makeOsc(OscParams{}, 148.0f);
+  EXPECT_GT(below.phaseStep, 0x70000000u);
+  EXPECT_LT(below.phaseStep, 0x80000000u);
+  // A half-cycle sine alternates sign; its samples stay within the level.
+  for (float v : renderTicks(top, 256)) EXPECT_LE(std::fabs(v), 1.0f);
+}
+
+// ---- modes and output rules ---------------------------------------------
+
+TEST(OscillatorModes, OnlyTheLowThreeBitsSelectTheMode) {
+  std::vector<float> before(kTick);
+  for (int i = 0; i < kTick; ++i) before[i] = std::sin(i * 0.1f);
+
+  OscParams p;
+  p.mode = 8;  // Off
+  Oscillator off = makeOsc(p);
+  std::vector<float> buf = before;
+  render(off, buf.data(), kTick, nullptr, nullptr);
+  EXPECT_EQ(buf, before);
+  p.ring = 1;
+  Oscillator offRing = makeOsc(p);
+  render(offRing, buf.data(), kTick, nullptr, nullptr);
+  EXPECT_EQ(buf, before);
+
+  p = OscParams{};
+  p.mode = 12;  // Noise
+  p.colour = 40;
+  Oscillator twelve = makeOsc(p);
+  p.mode = 4;
+  Oscillator four = makeOsc(p);
+  const std::vector<float> a = renderTicks(twelve, 512), b = renderTicks(four, 512);
+  EXPECT_EQ(a, b);
+  EXPECT_GT(rms(a), 0.1);
+}
+
+TEST(OscillatorModes, RingFlagMultipliesTheBuffer) {
+  std::vector<float> carrier(kTick);
+  for (int i = 0; i < kTick; ++i) carrier[i] = 0.5f + 0.25f * std::sin(i * 0.3f);
+
+  // Level 0 with the ring flag clears the buffer.
+  for (float mode : {1.0f, 2.0f, 3.0f, 4.0f, 5.0f}) {
+    OscParams p;
+    p.mode = mode;
+    p.ring = 1;
+    p.level = 0;
+    Oscillator o = makeOsc(p);
+    std::vector<float> buf = carrier;
+    render(o, buf.data(), kTick, nullptr, nullptr);
+    for (float v : buf) ASSERT_EQ(v, 0.0f) << "mode " << mode;
+  }
+  // On a cleared buffer (oscillator 1) a ring oscillator contributes nothing.
+  OscParams p;
+  p.mode = 2;
+  p.ring = 3;  // bit 0 set, other bits ignored
+  Oscillator first = makeOsc(p);
+  for (float v : renderTicks(first, 256)) ASSERT_EQ(v, 0.0f);
+
+  // Sine ringing the carrier: sample by sample the product.
+  p = OscParams{};
+  p.mode = 3;
+  Oscillator plain = makeOsc(p);
+  p.ring = 1;
+  Oscillator ring = makeOsc(p);
+  std::vector<float> product = carrier, alone(kTick, 0.0f);
+  render(ring, product.data(), kTick, nullptr, nullptr);
+  render(plain, alone.data(), kTick, nullptr, nullptr);
+  for (int i = 0; i < kTick; ++i) ASSERT_EQ(product[i], alone[i] * carrier[i]);
+}
+
+TEST(OscillatorModes, ReplaceModesDiscardEarlierOscillators) {
+  std::vector<float> bus(2 * kTick);
+  for (int i = 0; i < 2 * kTick; ++i) bus[i] = std::sin(i * 0.05f) * ((i & 1) ? 0.5f : 1.0f);
+  std::vector<float> earlier(kTick, 0.75f);
+
+  for (float mode : {6.0f, 7.0f}) {
+    OscParams p;
+    p.mode = mode;
+    p.level = 64;
+    Oscillator aux = makeOsc(p);
+    std::vector<float> buf = earlier;
+    const float* a = mode == 6 ? bus.data() : nullptr;
+    const float* b = mode == 7 ? bus.data() : nullptr;
+    render(aux, buf.data(), kTick, a, b);
+    for (int i = 0; i < kTick; ++i) {
+      ASSERT_NEAR(buf[i], 0.5f * 0.6f * (bus[2 * i] + bus[2 * i + 1]), 1e-6f) << i;
+    }
+    // The other bus is absent: silence replaces the buffer.
+    std::vector<float> silent = earlier;
+    render(aux, silent.data(), kTick, b, a);
+    for (float v : silent) ASSERT_EQ(v, 0.0f);
+  }
+
+  // A phase-modulating sine over a cleared buffer is a plain sine; over an
+  // earlier oscillator's output it no longer contains that output.
+  OscParams p;
+  p.mode = 3;
+  Oscillator sine = makeOsc(p);
+  p.mode = 5;
+  Oscillator pm = makeOsc(p);
+  const std::vector<float> plain = renderTicks(sine, 1024);
+  const std::vector<float> modulated = renderTicks(pm, 1024);
+  for (size_t i = 0; i < plain.size(); ++i) ASSERT_NEAR(modulated[i], plain[i], 2e-6f) << i;
+  pm = makeOsc(p);
+  std::vector<float> buf(kTick, 0.25f);  // 2b: half a cycle of phase offset
+  render(pm, buf.data(), kTick, nullptr, nullptr);
+  for (int i = 0; i < kTick; ++i) ASSERT_NEAR(buf[i], -plain[i], 2e-5f) << i;
+}
+
+TEST(OscillatorModes, PhaseModulationStaysWithinTheLevel) {
+  const float inf = std::numeric_limits<float>::infinity();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inputs[] = {-1000.3f, -3.7e5f, -1e9f, 2e12f, -inf, inf, nan, -0.6f};
+  for (float input : inputs) {
+    OscParams p;
+    p.mode = 5;
+    p.level = 96;
+    Oscillator o = makeOsc(p, 77.0f);
+    std::vector<float> buf(kTick, input);
+    for (int i = 0; i < kTick; ++i) buf[i] += i * 0.37f * (input < 0 ? -1 : 1);
+    render(o, buf.data(), kTick, nullptr, nullptr);
+    for (float v : buf) {
+      ASSERT_TRUE(std::isfinite(v)) << input;
+      ASSERT_LE(std::fabs(v), 0.75f) << input;
+    }
+  }
+}
+
+// ---- noise --------------------------------------------------------------
+
+TEST(OscillatorNoise, ColourZeroIsWhiteAndColourFullResonates) {
+  OscParams p;
+  p.mode = 4;
+  p.colour = 0;
+  p.transpose = 64;  // F = 2^-5: the high-pass part adds little
+  Oscillator white = makeOsc(p);
+  const std::vector<float> w = renderTicks(white, kRate);
+  EXPECT_NEAR(rms(w), 1.0 / std::sqrt(3.0), 0.02);  // uniform noise in [-1, 1)
+  double mean = 0, lag = 0;
+  for (size_t i = 0; i < w.size(); ++i) mean += w[i];
+  for (size_t i = 1; i < w.size(); ++i) lag += double(w[i]) * w[i - 1];
+  EXPECT_NEAR(mean / w.size(), 0.0, 0.01);
+  EXPECT_NEAR(lag / w.size() / (rms(w) * rms(w)), 0.0, 0.03);  // uncorrelated samples
+
+  // High colour: narrow noise around the filter frequency F fs / (2 pi).
+  for (float transpose : {64.0f, 100.0f}) {  // about 220 Hz and 1.5 kHz
+    p.colour = 120;
+    p.transpose = transpose;
+    Oscillator band = makeOsc(p);
+    const double f = band.noiseFrequency;
+    const double centre = std::asin(f / 2) * kRate / (kTwoPiD / 2);
+    const std::vector<float> s = renderTicks(band, kRate);
+    const double atCentre = powerAt(s, centre);
+    EXPECT_GT(atCentre, 20 * powerAt(s, centre * 2)) << transpose;
+    EXPECT_GT(atCentre, 20 * powerAt(s, centre / 2)) << transpose;
+    // The note number plays no part in the noise colour.
+    Oscillator high = makeOsc(p, 100.0f);
+    EXPECT_EQ(renderTicks(high, 1024), std::vector<float>(s.begin(), s.begin() + 1024));
+  }
+}
+
+TEST(OscillatorNoise, ResetRestoresEachOscillatorsSequence) {
+  OscParams p;
+  p.mode = 4;
+  p.colour = 30;
+  Oscillator o = makeOsc(p, 60.0f, 0);
+  const std::vector<float> first = renderTicks(o, 512);
+  const std::vector<float> later = renderTicks(o, 512);
+  EXPECT_NE(first, later);
+  reset(o, 0);
+  EXPECT_EQ(renderTicks(o, 512), first);
+  for (int index : {1, 2}) {
+    Oscillator other = makeOsc(p, 60.0f, index);
+    EXPECT_NE(renderTicks(other, 512), first) << index;
+  }
+}
+
+// ---- vectorised render against the reference ---------------------------
+
+TEST(OscillatorRender, MatchesTheReferenceBitForBit) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> spread(-1.5f, 1.5f);
+  std::vector<float> busA(2 * kMaxTickFrames), busB(2 * kMaxTickFrames);
+  for (float& v : busA) v = spread(rng);
+  for (float& v : busB) v = spread(rng);
+  const int sizes[] = {128, 1, 2, 3, 4, 5, 127, 140, 280, 0};
+  for (int mode = 0; mode < 8; ++mode) {
+    for (int ring = 0; ring < 2; ++ring) {
+      for (const ShapeCase& c : kShapeCases) {
+        OscParams p;
+        p.mode = mode;
+        p.ring = ring;
+        p.colour = c.colour;
+        p.level = 90;
+        p.transpose = 60;
+        Oscillator fast = makeOsc(p, c.pitch);
+        fast.phase = rng();
+        Oscillator slow = fast;
+        for (int n : sizes) {
+          std::vector<float> buf(std::max(n, 1));
+          for (float& v : buf) v = spread(rng) * (mode == 5 ? 40.0f : 1.0f);
+          std::vector<float> ref = buf;
+          render(fast, buf.data(), n, busA.data(), busB.data());
+          renderReference(slow, ref.data(), n, busA.data(), busB.data());
+          ASSERT_EQ(0, std::memcmp(buf.data(), ref.data(), buf.size() * sizeof(float)))
+              << "mode " << mode << " ring " << ring << " pitch " << c.pitch << " size " << n;
+          ASSERT_EQ(0, std::memcmp(&fast, &slow, sizeof(Oscillator)));
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
