@@ -1,5 +1,7 @@
 #include "app/demo.h"
 
+#include <memory>
+
 #include "app/demo_window.h"
 #include "app/music.h"
 
@@ -8,7 +10,8 @@ void showNoShaderMessage(Platform& platform) {
 }
 
 int32_t dragHook(Platform& platform, int32_t window, const Message& message) {
-  if (message.code == kMessageLeftButtonDown) beginWindowDrag(platform, window, message.x, message.y);
+  if (message.code == kMessageLeftButtonDown)
+    beginWindowDrag(platform, window, message.x, message.y);
   return kHookNotHandled;
 }
 
@@ -54,12 +57,12 @@ void runMainLoop(DemoState& demo, Platform& platform, Music& music, const Scene&
 int runDemo(const Scene& scene) {
   Platform platform;
   DemoState demo;
-  Music music;
+  auto music = std::make_unique<Music>();
   if (!initPlatform(platform)) {
     showNoShaderMessage(platform);
     return 0;
   }
-  if (startDemo(demo, platform, music, scene)) runMainLoop(demo, platform, music, scene);
+  if (startDemo(demo, platform, *music, scene)) runMainLoop(demo, platform, *music, scene);
   // The music is not stopped: ending the process ends the audio worker.
   shutdownPlatform(platform);
   return 0;

@@ -57,8 +57,8 @@ void uploadContent(Platform& p, Control& c) {
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
   glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
   glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
-  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, c.box.width, c.box.height, 0, GL_RGBA,
-               GL_UNSIGNED_BYTE, c.pixels.data());
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, c.box.width, c.box.height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
+               c.pixels.data());
   p.gl.bindFramebuffer(GL_READ_FRAMEBUFFER, c.framebuffer);
   p.gl.framebufferTexture2D(GL_READ_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, c.texture, 0);
   c.dirty = false;

@@ -1,9 +1,9 @@
 #include "platform/font_lookup.h"
 
 #include <fontconfig/fontconfig.h>
+#include <strings.h>
 
 #include <cmath>
-#include <strings.h>
 
 namespace {
 
@@ -24,9 +24,9 @@ FontFile matchFamily(FcConfig* config, const std::string& family, bool exactFami
     FcChar8* file = nullptr;
     int index = 0;
     const bool familyOk =
-        !exactFamily || (FcPatternGetString(match, FC_FAMILY, 0, &matchedFamily) == FcResultMatch &&
-                         strcasecmp(reinterpret_cast<const char*>(matchedFamily),
-                                    family.c_str()) == 0);
+        !exactFamily ||
+        (FcPatternGetString(match, FC_FAMILY, 0, &matchedFamily) == FcResultMatch &&
+         strcasecmp(reinterpret_cast<const char*>(matchedFamily), family.c_str()) == 0);
     if (familyOk && FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch) {
       found.path = reinterpret_cast<const char*>(file);
       if (FcPatternGetInteger(match, FC_INDEX, 0, &index) == FcResultMatch) found.index = index;

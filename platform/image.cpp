@@ -11,7 +11,9 @@ bool inside(const Image& image, int x, int y) {
 
 // Last coordinate covered by an extent: one short of start + extent, on the
 // side the extent points to.
-int lineEnd(int start, int extent) { return extent > 0 ? start + extent - 1 : start + extent + 1; }
+int lineEnd(int start, int extent) {
+  return extent > 0 ? start + extent - 1 : start + extent + 1;
+}
 
 }  // namespace
 

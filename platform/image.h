@@ -7,9 +7,15 @@
 // 24-bit RGB packed in an int as 0x00BBGGRR (red in the low byte).
 using Colour = int32_t;
 
-inline constexpr int colourRed(Colour c) { return c & 0xFF; }
-inline constexpr int colourGreen(Colour c) { return (c >> 8) & 0xFF; }
-inline constexpr int colourBlue(Colour c) { return (c >> 16) & 0xFF; }
+inline constexpr int colourRed(Colour c) {
+  return c & 0xFF;
+}
+inline constexpr int colourGreen(Colour c) {
+  return (c >> 8) & 0xFF;
+}
+inline constexpr int colourBlue(Colour c) {
+  return (c >> 16) & 0xFF;
+}
 
 struct Image {
   int width = 0;

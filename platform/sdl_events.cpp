@@ -43,8 +43,9 @@ int32_t mouseCode(const SDL_Event& e, bool reportDoubleClicks) {
     case SDL_BUTTON_LEFT:
       return twice ? kMessageLeftDoubleClick : down ? kMessageLeftButtonDown : kMessageLeftButtonUp;
     case SDL_BUTTON_RIGHT:
-      return twice ? kMessageRightDoubleClick
-                   : down ? kMessageRightButtonDown : kMessageRightButtonUp;
+      return twice  ? kMessageRightDoubleClick
+             : down ? kMessageRightButtonDown
+                    : kMessageRightButtonUp;
     case SDL_BUTTON_MIDDLE:
       return down ? kMessageMiddleButtonDown : kMessageMiddleButtonUp;
     default:
@@ -119,7 +120,7 @@ bool hookHandled(Platform& p, int32_t window, const Message& message) {
 }
 
 int32_t dispatchMouse(Platform& p, const SDL_Event& e) {
-  const uint32_t id = e.type == SDL_MOUSEMOTION ? e.motion.windowID
+  const uint32_t id = e.type == SDL_MOUSEMOTION  ? e.motion.windowID
                       : e.type == SDL_MOUSEWHEEL ? e.wheel.windowID
                                                  : e.button.windowID;
   const int32_t window = windowNumber(p, id);
@@ -225,7 +226,9 @@ int32_t dispatch(Platform& p, const SDL_Event& e) {
 
 }  // namespace
 
-void setEventHook(Platform& platform, EventHook hook) { platform.hook = hook; }
+void setEventHook(Platform& platform, EventHook hook) {
+  platform.hook = hook;
+}
 
 int32_t pollEvent(Platform& platform) {
   Event event;
@@ -241,7 +244,9 @@ int32_t pollEvent(Platform& platform) {
   return code;
 }
 
-int32_t eventControl(const Platform& platform) { return platform.current.control; }
+int32_t eventControl(const Platform& platform) {
+  return platform.current.control;
+}
 
 void beginWindowDrag(Platform& platform, int32_t window, int32_t x, int32_t y) {
   if (window < 0 || window >= Platform::kMaxWindows || !platform.windows[window].sdl) return;
@@ -266,9 +271,9 @@ void beginWindowDrag(Platform& platform, int32_t window, int32_t x, int32_t y) {
       lastY = newY;
     }
     // A release already queued ends the move as well as the button state does.
-    const bool released = !(buttons & SDL_BUTTON_LMASK) ||
-                          SDL_PeepEvents(nullptr, 1, SDL_PEEKEVENT, SDL_MOUSEBUTTONUP,
-                                         SDL_MOUSEBUTTONUP) > 0;
+    const bool released =
+        !(buttons & SDL_BUTTON_LMASK) ||
+        SDL_PeepEvents(nullptr, 1, SDL_PEEKEVENT, SDL_MOUSEBUTTONUP, SDL_MOUSEBUTTONUP) > 0;
     if (released) break;
     SDL_Delay(kDragStepMs);
   }

@@ -14,7 +14,9 @@ namespace {
 constexpr float kDefaultDpi = 96.0f;
 constexpr int kAnimationStepMs = 15;
 
-bool validNumber(int32_t number, int limit) { return number >= 0 && number < limit; }
+bool validNumber(int32_t number, int limit) {
+  return number >= 0 && number < limit;
+}
 
 WindowRecord* windowOf(Platform& p, int32_t window) {
   if (!validNumber(window, Platform::kMaxWindows) || !p.windows[window].sdl) return nullptr;
@@ -365,7 +367,9 @@ const Image* imageOf(const Platform& platform, int32_t image) {
   return &platform.images[image].image;
 }
 
-int32_t clockMilliseconds(Platform& platform) { return clockMilliseconds(platform.clock); }
+int32_t clockMilliseconds(Platform& platform) {
+  return clockMilliseconds(platform.clock);
+}
 
 void showMessageBox(Platform& platform, std::string_view caption, std::string_view text) {
   (void)platform;
