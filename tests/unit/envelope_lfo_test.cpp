@@ -1,0 +1,361 @@
+// Envelopes and LFOs: stage timing in ticks, curve shapes, gate handling,
+// LFO waves, key sync, one-shot holding, polarity and sample-and-hold draws.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "synth/units/envelope.h"
+#include "synth/units/lfo.h"
+
+namespace {
+
+struct EnvParams {
+  float attack = 0, decay = 0, sustain = 64, slope = 64, release = 0, gain = 128;
+};
+
+Envelope makeEnv(const EnvParams& p, float level = 0.0f) {
+  Envelope e{};
+  e.level = level;
+  reset(e);
+  const float values[6] = {p.attack, p.decay, p.sustain, p.slope, p.release, p.gain};
+  setup(e, values);
+  return e;
+}
+
+EnvelopeStage stageOf(const Envelope& e) {
+  return static_cast<EnvelopeStage>(e.stage);
+}
+
+// Ticks with the gate held until the stage differs from `stage`.
+int ticksIn(Envelope& e, EnvelopeStage stage, int gate, int limit = 100000) {
+  int n = 0;
+  while (stageOf(e) == stage && n < limit) {
+    tick(e, gate);
+    ++n;
+  }
+  return n;
+}
+
+// Ticks a level at 128 needs to fall to `to` with factor 1 - 2^(-11 x / 128).
+double fadeTicks(double x, double from, double to) {
+  const double factor = 1 - std::pow(2.0, -11 * x / 128);
+  return std::log(to / from) / std::log(factor);
+}
+
+TEST(Envelope, AttackTakesItsNumberOfTicks) {
+  // Attack 0 reaches full level in the first tick; decay follows at the next.
+  EnvParams p;
+  p.decay = 40;
+  Envelope e = makeEnv(p);
+  tick(e, 1);
+  EXPECT_EQ(e.level, 128.0f);
+  EXPECT_EQ(e.out, 128.0f);
+  EXPECT_EQ(stageOf(e), EnvelopeStage::Decay);
+  tick(e, 1);
+  EXPECT_LT(e.level, 128.0f);
+
+  // Attack 64 adds 2 per tick: 64 ticks; attack 127 about 0.033: some 3,800.
+  for (float attack : {64.0f, 127.0f}) {
+    p.attack = attack;
+    Envelope slow = makeEnv(p);
+    slow.stage = static_cast<int32_t>(EnvelopeStage::Attack);  // note start
+    const int ticks = ticksIn(slow, EnvelopeStage::Attack, 1);
+    const double step = std::pow(2.0, 7 - 0.09375 * attack);
+    EXPECT_NEAR(ticks, std::ceil(128 / step), 1) << attack;
+  }
+}
+
+TEST(Envelope, DecayFallsToSustainAndHolds) {
+  EnvParams p;
+  p.decay = 64;
+  p.sustain = 32;
+  Envelope e = makeEnv(p);
+  tick(e, 1);  // attack 0
+  const int ticks = ticksIn(e, EnvelopeStage::Decay, 1);
+  EXPECT_NEAR(ticks, std::ceil(fadeTicks(64, 128, 32)), 1);
+  EXPECT_EQ(e.level, 32.0f);
+  EXPECT_EQ(stageOf(e), EnvelopeStage::Sustain);
+  for (int i = 0; i < 1000; ++i) tick(e, 1);  // slope 64 holds the level
+  EXPECT_EQ(e.level, 32.0f);
+
+  // Decay 0 drops to the sustain level in one tick.
+  p.decay = 0;
+  Envelope fast = makeEnv(p);
+  tick(fast, 1);
+  tick(fast, 1);
+  EXPECT_EQ(fast.level, 32.0f);
+  EXPECT_EQ(stageOf(fast), EnvelopeStage::Sustain);
+
+  // Gain scales the output, not the level.
+  p.gain = 32;
+  Envelope quiet = makeEnv(p);
+  tick(quiet, 1);
+  tick(quiet, 1);
+  EXPECT_EQ(quiet.out, 8.0f);
+}
+
+TEST(Envelope, DecayToSilenceEndsWhileTheKeyIsHeld) {
+  EnvParams p;
+  p.decay = 64;
+  p.sustain = 0;
+  Envelope e = makeEnv(p);
+  tick(e, 1);
+  const int ticks = ticksIn(e, EnvelopeStage::Decay, 1);
+  EXPECT_NEAR(ticks, std::ceil(fadeTicks(64, 128, 1.0 / 8192)), 1);  // about 630
+  EXPECT_EQ(stageOf(e), EnvelopeStage::Off);
+  EXPECT_EQ(e.out, 0.0f);
+}
+
+TEST(Envelope, SustainSlopeFadesOrClimbs) {
+  // Above 64 the level climbs during sustain and stops at 128.
+  EnvParams p;
+  p.sustain = 16;
+  p.slope = 127;
+  Envelope up = makeEnv(p);
+  tick(up, 1);
+  tick(up, 1);
+  ASSERT_EQ(up.level, 16.0f);
+  const double perTick = std::pow(2.0, 63 * 0.0019375);
+  int ticks = 0;
+  while (up.level < 128.0f && ticks < 10000) {
+    tick(up, 1);
+    ++ticks;
+  }
+  EXPECT_NEAR(ticks, std::ceil(std::log(8.0) / std::log(perTick)), 1);
+  for (int i = 0; i < 100; ++i) tick(up, 1);
+  EXPECT_EQ(up.level, 128.0f);
+  EXPECT_EQ(stageOf(up), EnvelopeStage::Sustain);
+
+  // Below 64 the held note fades out and the envelope ends.
+  p.slope = 0;
+  Envelope down = makeEnv(p);
+  tick(down, 1);
+  tick(down, 1);
+  const int fade = ticksIn(down, EnvelopeStage::Sustain, 1);
+  EXPECT_NEAR(fade, std::log(16.0 * 8192) / (64 * 0.0019375 * std::log(2.0)), 2);
+  EXPECT_EQ(stageOf(down), EnvelopeStage::Off);
+}
+
+TEST(Envelope, ReleaseFadesAndEnds) {
+  EnvParams p;
+  p.release = 64;
+  p.sustain = 128;
+  Envelope e = makeEnv(p);
+  tick(e, 1);
+  tick(e, 1);
+  ASSERT_EQ(stageOf(e), EnvelopeStage::Sustain);
+  tick(e, 0);  // key up: release runs in the same tick
+  EXPECT_EQ(stageOf(e), EnvelopeStage::Release);
+  EXPECT_LT(e.level, 128.0f);
+  const int ticks = 1 + ticksIn(e, EnvelopeStage::Release, 0);
+  EXPECT_NEAR(ticks, std::ceil(fadeTicks(64, 128, 1.0 / 8192)), 1);
+  EXPECT_EQ(e.out, 0.0f);
+
+  // Release 0: silent after one tick.
+  p.release = 0;
+  Envelope cut = makeEnv(p);
+  tick(cut, 1);
+  tick(cut, 0);
+  EXPECT_EQ(stageOf(cut), EnvelopeStage::Off);
+  EXPECT_EQ(cut.out, 0.0f);
+
+  // Off without gate keeps 0.
+  for (int i = 0; i < 10; ++i) tick(cut, 0);
+  EXPECT_EQ(cut.out, 0.0f);
+  EXPECT_EQ(stageOf(cut), EnvelopeStage::Off);
+}
+
+TEST(Envelope, GateChangesBetweenTicks) {
+  // Note on and off before the first tick: the attack never runs.
+  Envelope e = makeEnv(EnvParams{});
+  e.stage = static_cast<int32_t>(EnvelopeStage::Attack);
+  tick(e, 0);
+  EXPECT_EQ(stageOf(e), EnvelopeStage::Off);
+  EXPECT_EQ(e.out, 0.0f);
+
+  // A key pressed again during release attacks from the current level.
+  EnvParams p;
+  p.attack = 64;
+  p.release = 100;
+  p.sustain = 100;
+  Envelope r = makeEnv(p, 100.0f);
+  r.stage = static_cast<int32_t>(EnvelopeStage::Release);
+  tick(r, 0);
+  const float released = r.level;
+  ASSERT_LT(released, 100.0f);
+  tick(r, 1);
+  EXPECT_EQ(stageOf(r), EnvelopeStage::Attack);
+  EXPECT_EQ(r.level, released + 2.0f);
+
+  // A voice reset keeps the level; the next attack starts from it.
+  reset(r);
+  EXPECT_EQ(stageOf(r), EnvelopeStage::Off);
+  EXPECT_EQ(r.level, released + 2.0f);
+}
+
+// ---- LFO ----------------------------------------------------------------
+
+struct LfoParams {
+  float wave = 0, keySync = 0, oneShot = 0, rate = 128, start = 0, polarity = 0, depth = 64;
+};
+
+Lfo makeLfo(const LfoParams& p, uint32_t seed = 1234) {
+  Lfo l{};
+  reset(l, seed);
+  const float values[7] = {p.wave, p.keySync, p.oneShot, p.rate, p.start, p.polarity, p.depth};
+  setup(l, values);
+  return l;
+}
+
+std::vector<float> ticks(Lfo& l, int n) {
+  std::vector<float> out;
+  for (int i = 0; i < n; ++i) {
+    tick(l);
+    out.push_back(l.out);
+  }
+  return out;
+}
+
+// Ticks between the first two downward jumps of a saw.
+int sawPeriod(Lfo& l) {
+  std::vector<float> s = ticks(l, 10000);
+  int first = -1;
+  for (size_t i = 1; i < s.size(); ++i) {
+    if (s[i] < s[i - 1]) {
+      if (first >= 0) return static_cast<int>(i) - first;
+      first = static_cast<int>(i);
+    }
+  }
+  return 0;
+}
+
+TEST(Lfo, RateSetsTheCycleLength) {
+  LfoParams p;
+  const struct {
+    float rate;
+    int period;
+  } cases[] = {{128, 4}, {64, 128}, {0, 4096}, {115.2f, 8}};
+  for (const auto& c : cases) {
+    p.rate = c.rate;
+    Lfo l = makeLfo(p);
+    EXPECT_EQ(sawPeriod(l), c.period) << c.rate;
+  }
+}
+
+TEST(Lfo, WavesOverOneCycle) {
+  LfoParams p;
+  p.depth = 100;
+  p.rate = 128;  // four ticks: phases 0, 1/4, 1/2, 3/4
+  const std::vector<float> saw = {0, 25, 50, 75};
+  Lfo l = makeLfo(p);
+  EXPECT_EQ(ticks(l, 4), saw);
+  p.wave = 6;  // an unused wave number plays as saw
+  l = makeLfo(p);
+  EXPECT_EQ(ticks(l, 4), saw);
+
+  p.wave = 1;
+  l = makeLfo(p);
+  EXPECT_EQ(ticks(l, 4),
+            (std::vector<float>{0, 50, 100 * (1 - 1.0f / 8388608), 100 * (0.5f - 1.0f / 8388608)}));
+
+  p.wave = 2;
+  l = makeLfo(p);
+  const float high = 100 * (1 - 1.0f / 8388608);
+  EXPECT_EQ(ticks(l, 4), (std::vector<float>{0, 0, high, high}));
+
+  p.wave = 3;
+  l = makeLfo(p);
+  const std::vector<float> sine = ticks(l, 4);
+  const float expected[4] = {50, 100, 50, 0};
+  for (int i = 0; i < 4; ++i) EXPECT_NEAR(sine[i], expected[i], 1e-3f) << i;
+}
+
+TEST(Lfo, PolarityAndDepth) {
+  LfoParams p;
+  p.depth = 40;
+  p.wave = 2;  // square: 0 then 1
+  const struct {
+    float polarity, low, high;
+  } cases[] = {{0, 0, 40}, {1, 0, -40}, {2, -20, 20}, {3, 0, 40}};
+  for (const auto& c : cases) {
+    p.polarity = c.polarity;
+    Lfo l = makeLfo(p);
+    const std::vector<float> s = ticks(l, 4);
+    EXPECT_NEAR(s[0], c.low, 1e-4f) << c.polarity;
+    EXPECT_NEAR(s[3], c.high, 1e-4f) << c.polarity;
+  }
+}
+
+TEST(Lfo, KeySyncRestartsAtTheStartPhase) {
+  LfoParams p;
+  p.rate = 64;
+  p.start = 64;  // half a cycle
+  p.depth = 128;
+  p.keySync = 1;
+  Lfo l = makeLfo(p);
+  ticks(l, 37);
+  noteStart(l);
+  tick(l);
+  EXPECT_EQ(l.out, 64.0f);
+
+  p.keySync = 0;
+  Lfo free = makeLfo(p);
+  ticks(free, 37);
+  noteStart(free);
+  tick(free);
+  EXPECT_EQ(free.out, 37.0f);  // runs on: 37 of 128 ticks
+}
+
+TEST(Lfo, OneShotHoldsAtTheEndOfTheCycle) {
+  const float nearlyFull = 1 - 1.0f / 8388608;
+  const struct { float wave, held; } cases[] = {{0, nearlyFull}, {2, nearlyFull}, {1, 0}};
+  for (const auto& c : cases) {
+    LfoParams p;
+    p.wave = c.wave;
+    p.oneShot = 1;
+    p.keySync = 1;
+    p.depth = 1;
+    Lfo l = makeLfo(p);
+    const std::vector<float> s = ticks(l, 40);
+    for (int i = 5; i < 40; ++i) ASSERT_EQ(s[i], c.held) << "wave " << c.wave << " tick " << i;
+    noteStart(l);  // a key-synced note restarts the cycle
+    tick(l);
+    EXPECT_EQ(l.out, 0.0f) << c.wave;
+  }
+}
+
+TEST(Lfo, SampleHoldDrawsOnEachWrap) {
+  LfoParams p;
+  p.wave = 4;
+  p.rate = 128;  // four ticks per cycle
+  Lfo l = makeLfo(p, 99);
+  const std::vector<float> s = ticks(l, 64);
+  int changes = 0;
+  for (int i = 1; i < 64; ++i) {
+    if (s[i] != s[i - 1]) {
+      ++changes;
+      EXPECT_EQ(i % 4, 0) << i;  // only at the tick after a wrap
+    }
+    EXPECT_GE(s[i], 0.0f);
+    EXPECT_LT(s[i], 64.0f);
+  }
+  EXPECT_GE(changes, 14);
+
+  // A key-synced note start draws a new value at the next tick.
+  p.keySync = 1;
+  Lfo synced = makeLfo(p, 99);
+  ticks(synced, 3);
+  const float before = synced.out;
+  noteStart(synced);
+  tick(synced);
+  EXPECT_NE(synced.out, before);
+
+  // The seed source decides the sequence: equal seeds repeat it.
+  Lfo same = makeLfo(p, 99), other = makeLfo(p, 100);
+  const std::vector<float> a = ticks(same, 64), b = ticks(other, 64);
+  EXPECT_EQ(a, s);
+  EXPECT_NE(b, s);
+}
+
+}  // namespace
