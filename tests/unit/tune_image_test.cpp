@@ -253,7 +253,8 @@ TEST(TuneImageParse, TextTableChecksAndBounds) {
   };
   // Text 0 ends at its zero byte; text 1 runs to the block's end, which has no zero.
   std::vector<uint8_t> block = textBlock(2, {12, 16}, std::string("abc\0wxyz", 8));
-  ParseResult r = parse(eventlessImage(22, map, int32_t(block.size()), block), tune);
+  const std::vector<uint8_t> image = eventlessImage(22, map, int32_t(block.size()), block);
+  ParseResult r = parse(image, tune);
   ASSERT_TRUE(r) << r.reason;
   EXPECT_EQ(std::string(tune.textTable[0].text, size_t(tune.textTable[0].length)), "abc");
   EXPECT_EQ(std::string(tune.textTable[1].text, size_t(tune.textTable[1].length)), "wxyz");
