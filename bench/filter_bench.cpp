@@ -68,6 +68,26 @@ void runChain(benchmark::State& state, float type1, float type2, float shaperMod
   state.SetItemsProcessed(state.iterations() * kTick);
 }
 
+// The same chain with the filters in series in one fused loop, as the voice
+// runs it; a shaper in a filter mode joins the series.
+void runFusedChain(benchmark::State& state, float type1, float type2, float shaperMode) {
+  const SynthConstants k = constants44();
+  VoiceChain c = makeChain(type1, type2, shaperMode);
+  const std::vector<float> source = tone();
+  std::vector<float> buf(kTick);
+  Filter* shaperFilter = monoFilterStage(c.shaper);
+  Filter* stages[3] = {&c.filters[0], &c.filters[1], shaperFilter};
+  const int stageCount = shaperFilter ? 3 : 2;
+  for (auto _ : state) {
+    buf = source;
+    renderSerial(stages, stageCount, buf.data(), kTick);
+    if (!shaperFilter) renderMono(c.shaper, buf.data(), buf.data(), kTick);
+    renderMono(c.dc, buf.data(), buf.data(), kTick, k);
+    benchmark::DoNotOptimize(buf.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kTick);
+}
+
 // Four-pole low-pass, then state-variable low-pass, arctangent shaper.
 void BM_VoiceChainFourPoleStateVariableSaturate(benchmark::State& state) {
   runChain(state, 6.0f, 1.0f, 1.0f);
@@ -80,6 +100,16 @@ void BM_VoiceChainThreeFourPole(benchmark::State& state) {
   runChain(state, 6.0f, 7.0f, 10.0f);
 }
 BENCHMARK(BM_VoiceChainThreeFourPole);
+
+void BM_FusedChainFourPoleStateVariableSaturate(benchmark::State& state) {
+  runFusedChain(state, 6.0f, 1.0f, 1.0f);
+}
+BENCHMARK(BM_FusedChainFourPoleStateVariableSaturate);
+
+void BM_FusedChainThreeFourPole(benchmark::State& state) {
+  runFusedChain(state, 6.0f, 7.0f, 10.0f);
+}
+BENCHMARK(BM_FusedChainThreeFourPole);
 
 // One filter of each type over a tick.
 void BM_FilterType(benchmark::State& state) {

@@ -175,6 +175,12 @@ void setup(Distortion& d, const float* p, const SynthConstants& k) {
   }
 }
 
+Filter* monoFilterStage(Distortion& d) {
+  if (modeOf(d) < DistMode::FirstFilter) return nullptr;
+  d.filters[0].stride = 1;
+  return &d.filters[0];
+}
+
 void renderMono(Distortion& d, const float* in, float* out, int count) {
   const DistMode mode = modeOf(d);
   if (mode == DistMode::Decimate) {
@@ -194,8 +200,7 @@ void renderStereo(Distortion& d, const float* in, float* out, int frames) {
   } else if (mode >= DistMode::FirstFilter) {
     d.filters[0].stride = 2;
     d.filters[1].stride = 2;
-    render(d.filters[0], in, out, frames);
-    render(d.filters[1], in + 1, out + 1, frames);
+    renderPair(d.filters[0], in, out, d.filters[1], in + 1, out + 1, frames);
   } else {
     renderStateless(d, mode, in, out, 2 * frames);
   }

@@ -38,6 +38,9 @@ void reset(Distortion& d);  // decimator and inner filter states 0
 void setup(Distortion& d, const float* p, const SynthConstants& k);
 void renderMono(Distortion& d, const float* in, float* out, int count);
 void renderStereo(Distortion& d, const float* in, float* out, int frames);  // interleaved
+// In a filter mode, the filter that renderMono runs (stride set to 1), so that
+// the voice can run it in series with its own filters; otherwise null.
+Filter* monoFilterStage(Distortion& d);
 
 // Rational approximation of atan(v); its error against the true arctangent
 // stays below 1.5e-5 rad. The form changes at |v| = 1.

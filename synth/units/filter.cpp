@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
+#include <utility>
 
 #include "synth/units/numeric.h"
 
@@ -39,87 +41,215 @@ void setupFourPole(Filter& f, float cutoff, float resonance) {
   f.resonance = 4.0f * (resonance * kParamScale) * (1.0f + 0.5f * inv * (5.6f * (inv * inv) + k));
 }
 
-// Two state-variable passes per sample with the same input; only low and band
-// persist. Out selects the output from the second pass.
-template <FilterType Out>
-void renderStateVariable(Filter& f, const float* in, float* out, int count) {
-  const float fr = f.freq;
-  const float dp = f.damp;
-  const int stride = f.stride;
-  float low = f.low;
-  float band = f.band;
-  for (int i = 0; i < count; ++i) {
-    const float x = *in + kDenormGuard;
+// The state-variable output is a weighted sum (wh * high + wb * band) + wl * low
+// with weights 0 or 1 chosen once per render; every type's sum then rounds
+// exactly as the plain expression would (high + low, high + band + low, ...).
+struct OutputWeights {
+  float a, b, c;
+};
+
+OutputWeights weightsFor(FilterType type) {
+  switch (type) {
+    case FilterType::LowPass:
+      return {0.0f, 0.0f, 1.0f};
+    case FilterType::BandPass:
+      return {0.0f, 1.0f, 0.0f};
+    case FilterType::HighPass:
+      return {1.0f, 0.0f, 0.0f};
+    case FilterType::Notch:
+      return {1.0f, 0.0f, 1.0f};
+    case FilterType::Peak:
+      return {1.0f, 1.0f, 1.0f};
+    default:
+      break;
+  }
+  return {0.0f, 0.0f, 0.0f};
+}
+
+FilterType typeOf(const Filter& f) {
+  return static_cast<FilterType>(f.type & kFilterTypeMask);
+}
+
+enum class Kind { Off, StateVariable, LowPass4, HighPass4 };
+
+Kind kindOf(const Filter& f) {
+  switch (typeOf(f)) {
+    case FilterType::Off:
+      return Kind::Off;
+    case FilterType::LowPass4:
+      return Kind::LowPass4;
+    case FilterType::HighPass4:
+      return Kind::HighPass4;
+    default:
+      return Kind::StateVariable;
+  }
+}
+
+// One render's working copy of a state-variable filter: coefficients and
+// states held in locals, written back by store().
+struct StateVariableStage {
+  float fr, dp, low, band;
+  OutputWeights w;
+
+  explicit StateVariableStage(const Filter& f)
+      : fr(f.freq), dp(f.damp), low(f.low), band(f.band), w(weightsFor(typeOf(f))) {}
+  void store(Filter& f) const {
+    f.low = low;
+    f.band = band;
+  }
+  // Two passes with the same input; only low and band persist.
+  float step(float s) {
+    const float x = s + kDenormGuard;
     low = low + fr * band - kDenormGuard;
     float high = x - dp * band - low;
     band = band + fr * high;
     low = low + fr * band;
     high = x - dp * band - low;
     band = band + fr * high;
-    if constexpr (Out == FilterType::LowPass) {
-      *out = low;
-    } else if constexpr (Out == FilterType::BandPass) {
-      *out = band;
-    } else if constexpr (Out == FilterType::HighPass) {
-      *out = high;
-    } else if constexpr (Out == FilterType::Notch) {
-      *out = high + low;
-    } else {
-      *out = high + band + low;
-    }
-    in += stride;
-    out += stride;
+    return (w.a * high + w.b * band) + w.c * low;
   }
-  f.low = low;
-  f.band = band;
-}
+};
 
-// Four one-pole stages with feedback from the last, run twice per sample;
-// the last stage saturates softly. HighPass4 returns input minus y4.
-template <FilterType Out>
-void renderFourPole(Filter& f, const float* in, float* out, int count) {
-  const float p = f.poleGain;
-  const float fb = f.poleFeedback;
-  const float r = f.resonance;
-  const int stride = f.stride;
-  float last = f.lastInput;
-  float y1 = f.y1, y2 = f.y2, y3 = f.y3, y4 = f.y4;
-  for (int i = 0; i < count; ++i) {
-    const float s = *in;
-    const float guarded = s + kDenormGuard;
-    for (int pass = 0; pass < 2; ++pass) {
-      const float u = guarded - r * y4;
-      const float n1 = p * (u + last) + fb * y1;
-      const float n2 = p * (n1 + y1) + fb * y2;
-      const float n3 = p * (n2 + y2) + fb * y3;
-      float n4 = p * (n3 + y3) + fb * y4;
-      n4 = std::clamp(n4, -kSaturationLimit, kSaturationLimit);
-      n4 = n4 - n4 * n4 * n4 / 6.0f - kDenormGuard;
-      last = s;
-      y1 = n1;
-      y2 = n2;
-      y3 = n3;
-      y4 = n4;
-    }
-    if constexpr (Out == FilterType::LowPass4) {
-      *out = y4;
-    } else {
-      *out = s - y4;
-    }
-    in += stride;
-    out += stride;
+// One render's working copy of the four-pole cascade; HighPass selects input
+// minus y4 as the output.
+template <bool HighPass>
+struct FourPoleStage {
+  float p, fb, r, last, y1, y2, y3, y4;
+
+  explicit FourPoleStage(const Filter& f)
+      : p(f.poleGain),
+        fb(f.poleFeedback),
+        r(f.resonance),
+        last(f.lastInput),
+        y1(f.y1),
+        y2(f.y2),
+        y3(f.y3),
+        y4(f.y4) {}
+  void store(Filter& f) const {
+    f.lastInput = last;
+    f.y1 = y1;
+    f.y2 = y2;
+    f.y3 = y3;
+    f.y4 = y4;
   }
-  f.lastInput = last;
-  f.y1 = y1;
-  f.y2 = y2;
-  f.y3 = y3;
-  f.y4 = y4;
+  // Four one-pole stages with feedback from the last; the last stage
+  // saturates softly.
+  void pass(float s, float guarded) {
+    const float u = guarded - r * y4;
+    const float n1 = p * (u + last) + fb * y1;
+    const float n2 = p * (n1 + y1) + fb * y2;
+    const float n3 = p * (n2 + y2) + fb * y3;
+    float n4 = p * (n3 + y3) + fb * y4;
+    n4 = std::clamp(n4, -kSaturationLimit, kSaturationLimit);
+    n4 = n4 - n4 * n4 * n4 / 6.0f - kDenormGuard;
+    last = s;
+    y1 = n1;
+    y2 = n2;
+    y3 = n3;
+    y4 = n4;
+  }
+  // Two passes with the same input.
+  float step(float s) {
+    const float guarded = s + kDenormGuard;
+    pass(s, guarded);
+    pass(s, guarded);
+    if constexpr (HighPass) {
+      return s - y4;
+    } else {
+      return y4;
+    }
+  }
+};
+
+using LowPass4Stage = FourPoleStage<false>;
+using HighPass4Stage = FourPoleStage<true>;
+
+template <class Stage>
+void renderStage(Filter& f, const float* in, float* out, int count) {
+  Stage st(f);
+  const int stride = f.stride;
+  for (int i = 0; i < count; ++i) out[i * stride] = st.step(in[i * stride]);
+  st.store(f);
 }
 
 void renderOff(const Filter& f, const float* in, float* out, int count) {
   if (in == out) return;
   const int stride = f.stride;
   for (int i = 0; i < count; ++i) out[i * stride] = in[i * stride];
+}
+
+// Two independent filters in one loop: their recursions overlap in the
+// processor instead of running one after the other.
+template <class A, class B>
+void renderPairStages(Filter& fa, const float* inA, float* outA, Filter& fb, const float* inB,
+                      float* outB, int count) {
+  A a(fa);
+  B b(fb);
+  const int sa = fa.stride, sb = fb.stride;
+  for (int i = 0; i < count; ++i) {
+    const float xa = inA[i * sa];
+    const float xb = inB[i * sb];
+    outA[i * sa] = a.step(xa);
+    outB[i * sb] = b.step(xb);
+  }
+  a.store(fa);
+  b.store(fb);
+}
+
+template <class A>
+void renderPairWith(Filter& fa, const float* inA, float* outA, Filter& fb, const float* inB,
+                    float* outB, int count) {
+  switch (kindOf(fb)) {
+    case Kind::StateVariable:
+      renderPairStages<A, StateVariableStage>(fa, inA, outA, fb, inB, outB, count);
+      break;
+    case Kind::LowPass4:
+      renderPairStages<A, LowPass4Stage>(fa, inA, outA, fb, inB, outB, count);
+      break;
+    case Kind::HighPass4:
+      renderPairStages<A, HighPass4Stage>(fa, inA, outA, fb, inB, outB, count);
+      break;
+    case Kind::Off:
+      break;
+  }
+}
+
+// Filters in series in one loop: each sample passes every stage before the
+// next sample starts, so stage k of sample i overlaps stage k-1 of sample i+1.
+template <class... Stages, size_t... I>
+void renderSerialStages(Filter* const* f, float* buf, int count, std::index_sequence<I...>) {
+  std::tuple<Stages...> st{Stages(*f[I])...};
+  for (int i = 0; i < count; ++i) {
+    float x = buf[i];
+    ((x = std::get<I>(st).step(x)), ...);
+    buf[i] = x;
+  }
+  (std::get<I>(st).store(*f[I]), ...);
+}
+
+// Picks the stage kind of each filter in turn, then runs the fused loop.
+template <class... Known>
+void dispatchSerial(Filter* const* f, int n, float* buf, int count) {
+  constexpr size_t known = sizeof...(Known);
+  if (known == static_cast<size_t>(n)) {
+    renderSerialStages<Known...>(f, buf, count, std::index_sequence_for<Known...>{});
+    return;
+  }
+  if constexpr (known < kMaxSerialFilters) {
+    switch (kindOf(*f[known])) {
+      case Kind::StateVariable:
+        dispatchSerial<Known..., StateVariableStage>(f, n, buf, count);
+        break;
+      case Kind::LowPass4:
+        dispatchSerial<Known..., LowPass4Stage>(f, n, buf, count);
+        break;
+      case Kind::HighPass4:
+        dispatchSerial<Known..., HighPass4Stage>(f, n, buf, count);
+        break;
+      case Kind::Off:
+        break;
+    }
+  }
 }
 
 }  // namespace
@@ -147,30 +277,43 @@ void setup(Filter& f, const float* t, const SynthConstants& k) {
 }
 
 void render(Filter& f, const float* in, float* out, int count) {
-  switch (static_cast<FilterType>(f.type & kFilterTypeMask)) {
-    case FilterType::Off:
+  switch (kindOf(f)) {
+    case Kind::Off:
       renderOff(f, in, out, count);
       break;
-    case FilterType::LowPass:
-      renderStateVariable<FilterType::LowPass>(f, in, out, count);
+    case Kind::StateVariable:
+      renderStage<StateVariableStage>(f, in, out, count);
       break;
-    case FilterType::BandPass:
-      renderStateVariable<FilterType::BandPass>(f, in, out, count);
+    case Kind::LowPass4:
+      renderStage<LowPass4Stage>(f, in, out, count);
       break;
-    case FilterType::HighPass:
-      renderStateVariable<FilterType::HighPass>(f, in, out, count);
-      break;
-    case FilterType::Notch:
-      renderStateVariable<FilterType::Notch>(f, in, out, count);
-      break;
-    case FilterType::Peak:
-      renderStateVariable<FilterType::Peak>(f, in, out, count);
-      break;
-    case FilterType::LowPass4:
-      renderFourPole<FilterType::LowPass4>(f, in, out, count);
-      break;
-    case FilterType::HighPass4:
-      renderFourPole<FilterType::HighPass4>(f, in, out, count);
+    case Kind::HighPass4:
+      renderStage<HighPass4Stage>(f, in, out, count);
       break;
   }
+}
+
+void renderPair(Filter& a, const float* inA, float* outA, Filter& b, const float* inB, float* outB,
+                int count) {
+  const Kind ka = kindOf(a), kb = kindOf(b);
+  if (ka == Kind::Off || kb == Kind::Off) {
+    // Reads inB before outA is written, as the fused loop does.
+    render(b, inB, outB, count);
+    render(a, inA, outA, count);
+  } else if (ka == Kind::StateVariable) {
+    renderPairWith<StateVariableStage>(a, inA, outA, b, inB, outB, count);
+  } else if (ka == Kind::LowPass4) {
+    renderPairWith<LowPass4Stage>(a, inA, outA, b, inB, outB, count);
+  } else {
+    renderPairWith<HighPass4Stage>(a, inA, outA, b, inB, outB, count);
+  }
+}
+
+void renderSerial(Filter* const* stages, int stageCount, float* buf, int count) {
+  Filter* active[kMaxSerialFilters];
+  int n = 0;
+  for (int i = 0; i < stageCount && i < kMaxSerialFilters; ++i) {
+    if (kindOf(*stages[i]) != Kind::Off) active[n++] = stages[i];
+  }
+  dispatchSerial<>(active, n, buf, count);
 }

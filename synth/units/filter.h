@@ -19,6 +19,7 @@ enum class FilterType : int32_t {
 };
 
 constexpr int32_t kFilterTypeMask = 7;
+constexpr int kMaxSerialFilters = 3;  // two voice filters and the shaper's
 
 struct Filter {
   int32_t type;    // rounded type parameter; 0 = Off
@@ -40,3 +41,16 @@ void reset(Filter& f);  // states 0, stride 1; coefficients kept
 void setup(Filter& f, const float* t, const SynthConstants& k);
 // in and out may be the same buffer; both advance by stride per sample.
 void render(Filter& f, const float* in, float* out, int count);
+
+// The same samples as the renders above, with the recursions of several
+// filters interleaved in one loop so that they overlap in the processor.
+//
+// Two independent filters, each with its own stride: a from inA to outA, b
+// from inB to outB. Both inputs of a sample are read before either output is
+// written, so inB may be outA (in place on a shared source); outB must not be
+// inA.
+void renderPair(Filter& a, const float* inA, float* outA, Filter& b, const float* inB, float* outB,
+                int count);
+// Up to kMaxSerialFilters filters in series, in place over buf with stride 1:
+// the same as rendering stages[0], stages[1], ... in turn. Off stages drop out.
+void renderSerial(Filter* const* stages, int stageCount, float* buf, int count);
