@@ -39,19 +39,39 @@ void renderFilters(Voice& v, WorkBuffers& w, int n) {
   }
 }
 
+// The amplitude ramps of one tick: amp, amp + step, ... per voice, each a
+// serial sum; running all 64 side by side keeps the sums exact and lets them
+// proceed in parallel. Free voices ramp nothing and keep their amp.
+void computeAmpRamps(SynthState& s, int n) {
+  float amp[kSynthVoices];
+  float step[kSynthVoices];
+  for (int v = 0; v < kSynthVoices; ++v) {
+    const bool owned = s.voiceChannel[v] >= 0;
+    amp[v] = owned ? s.voices[v].amp : 0.0f;
+    step[v] = owned ? s.voices[v].ampStep : 0.0f;
+  }
+  for (int i = 0; i < n; ++i) {
+    float* row = s.work.ampRamp[i];
+    for (int v = 0; v < kSynthVoices; ++v) {
+      row[v] = amp[v];
+      amp[v] += step[v];
+    }
+  }
+  for (int v = 0; v < kSynthVoices; ++v) {
+    if (s.voiceChannel[v] >= 0) s.voices[v].amp = amp[v];
+  }
+}
+
 // Adds the voice buffer into the channel buffer with the amplitude ramp and pan.
-void mixVoice(Voice& v, const float* vb, float* out, int n) {
-  float amp = v.amp;
-  const float step = v.ampStep;
+void mixVoice(const Voice& v, const float (*ramp)[kSynthVoices], int voice, const float* vb,
+              float* out, int n) {
   const float gainLeft = v.gainLeft;
   const float gainRight = v.gainRight;
   for (int i = 0; i < n; ++i) {
-    const float s = vb[i] * amp;
-    amp += step;
+    const float s = vb[i] * ramp[i][voice];
     out[2 * i] += s * gainLeft + kDenormGuard;
     out[2 * i + 1] += s * gainRight + kDenormGuard;
   }
-  v.amp = amp;
 }
 
 void renderVoice(SynthState& s, int voice, int n) {
@@ -63,7 +83,7 @@ void renderVoice(SynthState& s, int voice, int n) {
   renderFilters(v, w, n);
   renderMono(v.distortion, vb, vb, n);
   renderMono(v.dc, vb, vb, n, s.constants);
-  mixVoice(v, vb, w.channel, n);
+  mixVoice(v, w.ampRamp, voice, vb, w.channel, n);
 }
 
 // out[i] += in[i] * gain over `count` samples.
@@ -105,19 +125,27 @@ void renderSends(WorkBuffers& w, const Channel& c, int n) {
   addScaled(buf, w.master, 2 * n, c.mainGain);
 }
 
-// Decaying peak (mode 0) or mean square (any other mode) of one tick, per side.
+// Decaying peak (mode 0) or mean square (any other mode) of one tick, per
+// side. Both sides run in one loop so that their two dependency chains overlap.
 void meter(const float* buf, int n, int mode, float level[2]) {
-  for (int side = 0; side < 2; ++side) {
-    const float* x = buf + side;
-    if (mode == 0) {
-      float peak = level[side];
-      for (int i = 0; i < n; ++i) peak = std::max(peak, std::fabs(x[2 * i])) * kPeakDecay;
-      level[side] = peak;
-    } else {
-      float sum = 0.0f;
-      for (int i = 0; i < n; ++i) sum += x[2 * i] * x[2 * i];
-      level[side] = sum / static_cast<float>(n);
+  if (mode == 0) {
+    float left = level[0];
+    float right = level[1];
+    for (int i = 0; i < n; ++i) {
+      left = std::max(left, std::fabs(buf[2 * i])) * kPeakDecay;
+      right = std::max(right, std::fabs(buf[2 * i + 1])) * kPeakDecay;
     }
+    level[0] = left;
+    level[1] = right;
+  } else {
+    float left = 0.0f;
+    float right = 0.0f;
+    for (int i = 0; i < n; ++i) {
+      left += buf[2 * i] * buf[2 * i];
+      right += buf[2 * i + 1] * buf[2 * i + 1];
+    }
+    level[0] = left / static_cast<float>(n);
+    level[1] = right / static_cast<float>(n);
   }
 }
 
@@ -222,6 +250,7 @@ void audioTick(SynthState& s) {
     const int ch = s.voiceChannel[v];
     if (ch >= 0) members[ch][memberCount[ch]++] = static_cast<int8_t>(v);
   }
+  computeAmpRamps(s, n);
 
   for (int ch = 0; ch < kSynthChannels; ++ch) {
     if (memberCount[ch] == 0) {

@@ -109,6 +109,9 @@ struct WorkBuffers {
   alignas(64) float master[2 * kMaxTickFrames];
   alignas(64) float auxA[2 * kMaxTickFrames];
   alignas(64) float auxB[2 * kMaxTickFrames];
+  // Amplitude of every voice at every frame of the tick, computed for all
+  // voices side by side (the ramp is a serial sum per voice).
+  alignas(64) float ampRamp[kMaxTickFrames][kSynthVoices];
 };
 
 struct SynthState {
