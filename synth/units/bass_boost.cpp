@@ -4,30 +4,6 @@
 
 #include "synth/units/numeric.h"
 
-namespace {
-
-struct BiquadMemory {
-  float x1, x2, y1, y2;
-};
-
-// One side of the interleaved buffer (stride 2), memories in registers.
-void renderSide(const BassBoost& b, float* samples, int frames, BiquadMemory& m) {
-  const float b0 = b.b0, b1 = b.b1, b2 = b.b2, a1 = b.a1, a2 = b.a2;
-  float x1 = m.x1, x2 = m.x2, y1 = m.y1, y2 = m.y2;
-  for (int i = 0; i < frames; ++i) {
-    const float x = samples[2 * i] + kDenormGuard;
-    const float y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
-    x2 = x1;
-    x1 = x;
-    y2 = y1;
-    y1 = y;
-    samples[2 * i] = y;
-  }
-  m = {x1, x2, y1, y2};
-}
-
-}  // namespace
-
 void setup(BassBoost& b, const float* p, const SynthConstants& k) {
   b.enabled = roundToInt(p[0]);
   if (b.enabled == 0) return;
@@ -45,16 +21,32 @@ void setup(BassBoost& b, const float* p, const SynthConstants& k) {
 
 void render(BassBoost& b, float* buffer, int frames, const SynthConstants&) {
   if ((b.enabled & 0xFF) == 0) return;
-  BiquadMemory left{b.x1Left, b.x2Left, b.y1Left, b.y2Left};
-  BiquadMemory right{b.x1Right, b.x2Right, b.y1Right, b.y2Right};
-  renderSide(b, buffer, frames, left);
-  renderSide(b, buffer + 1, frames, right);
-  b.x1Left = left.x1;
-  b.x2Left = left.x2;
-  b.y1Left = left.y1;
-  b.y2Left = left.y2;
-  b.x1Right = right.x1;
-  b.x2Right = right.x2;
-  b.y1Right = right.y1;
-  b.y2Right = right.y2;
+  const float b0 = b.b0, b1 = b.b1, b2 = b.b2, a1 = b.a1, a2 = b.a2;
+  float x1l = b.x1Left, x2l = b.x2Left, y1l = b.y1Left, y2l = b.y2Left;
+  float x1r = b.x1Right, x2r = b.x2Right, y1r = b.y1Right, y2r = b.y2Right;
+  // Both sides in one loop: two independent recursions overlap in the processor.
+  for (int i = 0; i < frames; ++i) {
+    const float xl = buffer[2 * i] + kDenormGuard;
+    const float xr = buffer[2 * i + 1] + kDenormGuard;
+    const float yl = b0 * xl + b1 * x1l + b2 * x2l - a1 * y1l - a2 * y2l;
+    const float yr = b0 * xr + b1 * x1r + b2 * x2r - a1 * y1r - a2 * y2r;
+    x2l = x1l;
+    x1l = xl;
+    y2l = y1l;
+    y1l = yl;
+    x2r = x1r;
+    x1r = xr;
+    y2r = y1r;
+    y1r = yr;
+    buffer[2 * i] = yl;
+    buffer[2 * i + 1] = yr;
+  }
+  b.x1Left = x1l;
+  b.x2Left = x2l;
+  b.y1Left = y1l;
+  b.y2Left = y2l;
+  b.x1Right = x1r;
+  b.x2Right = x2r;
+  b.y1Right = y1r;
+  b.y2Right = y2r;
 }
