@@ -9,6 +9,39 @@
 namespace {
 
 constexpr int kDragStepMs = 5;
+constexpr int kReleaseWaitPolls = 40;  // about 200 ms for a release in transit
+constexpr int kMaxQueuedEvents = 256;
+
+void moveWindowTo(WindowRecord& w, int x, int y) {
+  int nowX = 0, nowY = 0;
+  SDL_GetWindowPosition(w.sdl, &nowX, &nowY);
+  if (nowX != x || nowY != y) SDL_SetWindowPosition(w.sdl, x, y);
+}
+
+// Removes the first queued left-button release, and the pointer motion
+// before it, which the move has consumed; every other event stays queued in
+// its order. False when no release is queued.
+bool takeLeftRelease(SDL_Event& release) {
+  static_assert(kMaxQueuedEvents > 0);
+  SDL_Event events[kMaxQueuedEvents];
+  const int count =
+      SDL_PeepEvents(events, kMaxQueuedEvents, SDL_GETEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT);
+  if (count <= 0) return false;
+  int found = -1;
+  for (int i = 0; i < count && found < 0; ++i) {
+    if (events[i].type == SDL_MOUSEBUTTONUP && events[i].button.button == SDL_BUTTON_LEFT)
+      found = i;
+  }
+  int kept = 0;
+  for (int i = 0; i < count; ++i) {
+    const bool consumed =
+        i == found || (found >= 0 && i < found && events[i].type == SDL_MOUSEMOTION);
+    if (!consumed) events[kept++] = events[i];
+  }
+  if (found >= 0) release = events[found];
+  SDL_PeepEvents(events, kept, SDL_ADDEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT);
+  return found >= 0;
+}
 
 int32_t windowNumber(const Platform& p, uint32_t sdlId) {
   for (int i = 0; i < Platform::kMaxWindows; ++i) {
@@ -251,35 +284,34 @@ int32_t eventControl(const Platform& platform) {
 void beginWindowDrag(Platform& platform, int32_t window, int32_t x, int32_t y) {
   if (window < 0 || window >= Platform::kMaxWindows || !platform.windows[window].sdl) return;
   WindowRecord& w = platform.windows[window];
-  int startX = 0, startY = 0;
-  SDL_GetWindowPosition(w.sdl, &startX, &startY);
-  // The pointer keeps its place on the window: the window's corner follows
-  // the pointer's travel from where the press was. The move runs here, inside
-  // the dispatch of the press, until the left button is released.
-  const int anchorX = startX + x;
-  const int anchorY = startY + y;
-  int lastX = startX, lastY = startY;
+  // The pointer keeps its place on the window: the corner follows the
+  // pointer at (x, y) from it. The move runs here, inside the dispatch of the
+  // press, until the left button is released.
+  int posX = 0, posY = 0;
+  SDL_GetWindowPosition(w.sdl, &posX, &posY);
+  int releasedPolls = 0;
   for (;;) {
     SDL_PumpEvents();
+    SDL_Event release;
+    if (takeLeftRelease(release)) {
+      // Queued mouse events are relative to where the window stood when they
+      // happened: the place this loop set last (or the start).
+      moveWindowTo(w, posX + release.button.x - x, posY + release.button.y - y);
+      break;
+    }
     int gx = 0, gy = 0;
     const Uint32 buttons = SDL_GetGlobalMouseState(&gx, &gy);
-    const int newX = startX + gx - anchorX;
-    const int newY = startY + gy - anchorY;
-    if (newX != lastX || newY != lastY) {
-      SDL_SetWindowPosition(w.sdl, newX, newY);
-      lastX = newX;
-      lastY = newY;
+    if (buttons & SDL_BUTTON_LMASK) {
+      if (gx - x != posX || gy - y != posY) {
+        posX = gx - x;
+        posY = gy - y;
+        moveWindowTo(w, posX, posY);
+      }
+    } else if (++releasedPolls > kReleaseWaitPolls) {
+      break;  // released, but the release never reached this window
     }
-    // A release already queued ends the move as well as the button state does.
-    const bool released =
-        !(buttons & SDL_BUTTON_LMASK) ||
-        SDL_PeepEvents(nullptr, 1, SDL_PEEKEVENT, SDL_MOUSEBUTTONUP, SDL_MOUSEBUTTONUP) > 0;
-    if (released) break;
     SDL_Delay(kDragStepMs);
   }
-  // The move consumed the pointer's travel and the release.
-  SDL_FlushEvent(SDL_MOUSEMOTION);
-  SDL_FlushEvent(SDL_MOUSEBUTTONUP);
   platform.pressedControl = -1;
   if (platform.surfaceControl >= 0 && platform.controls[platform.surfaceControl].window == window) {
     presentWindow(platform, window, 0, 0, w.innerWidth, w.innerHeight);

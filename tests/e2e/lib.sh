@@ -93,16 +93,15 @@ orb_pixels() { python3 "$(dirname "${BASH_SOURCE[0]}")/pixels.py" "$@"; }
 # True while the demo runs.
 orb_running() { kill -0 "$orb_demo_pid" 2>/dev/null; }
 
-# Waits up to $1 seconds for the demo to end; prints its exit code.
+# Waits up to $1 seconds for the demo to end and sets orb_exit_code; false
+# while it still runs. (Not in a subshell: only this shell can wait for it.)
+orb_exit_code=
 orb_wait_exit() {
   local deadline=$((SECONDS + $1))
   while orb_running && [ $SECONDS -lt $deadline ]; do sleep 0.1; done
-  if orb_running; then
-    echo running
-    return 1
-  fi
+  orb_running && return 1
   wait "$orb_demo_pid"
-  echo $?
+  orb_exit_code=$?
   orb_demo_pid=
 }
 
