@@ -20,8 +20,14 @@ void setInt32(std::vector<uint8_t>& out, size_t at, uint32_t v) {
 
 std::string describe(const char* format, const char* what, int channel, size_t index,
                      long long value) {
+  char list[64];
+  if (channel < 0) {
+    std::snprintf(list, sizeof list, "%s", what);
+  } else {
+    std::snprintf(list, sizeof list, "channel %d %s", channel, what);
+  }
   char text[200];
-  std::snprintf(text, sizeof text, format, what, channel, index, value);
+  std::snprintf(text, sizeof text, format, list, index, value);
   return text;
 }
 
@@ -41,18 +47,16 @@ bool writeColumns(const Rows& rows, std::vector<uint8_t>& out, const char* what,
   for (size_t i = 0; i < n; ++i) {
     const int64_t delta = int64_t(rows.ticks[i]) - previous;
     if (rows.ticks[i] < 0) {
-      error = describe("%s (channel %d) record %zu: negative tick %lld", what, channel, i,
-                       rows.ticks[i]);
+      error = describe("%s record %zu: negative tick %lld", what, channel, i, rows.ticks[i]);
       return false;
     }
     if (delta < 0) {
-      error = describe("%s (channel %d) record %zu: tick %lld is before the previous record", what,
-                       channel, i, rows.ticks[i]);
+      error = describe("%s record %zu: tick %lld is before the previous record", what, channel, i,
+                       rows.ticks[i]);
       return false;
     }
     if (delta > kMaxDelta) {
-      error = describe("%s (channel %d) record %zu: gap of %lld ticks exceeds 24 bits", what,
-                       channel, i, delta);
+      error = describe("%s record %zu: gap of %lld ticks exceeds 24 bits", what, channel, i, delta);
       return false;
     }
     deltas[i] = int32_t(delta);
@@ -134,7 +138,7 @@ bool writeTempo(const std::vector<TempoEvent>& tempo, std::vector<uint8_t>& out,
   putInt32(out, int32_t(tempo.size()));
   Rows deltasOnly;
   for (const TempoEvent& t : tempo) deltasOnly.ticks.push_back(t.tick);
-  if (!writeColumns(deltasOnly, out, "tempo list", 0, error)) return false;
+  if (!writeColumns(deltasOnly, out, "tempo list", -1, error)) return false;
   for (const TempoEvent& t : tempo) putInt32(out, t.microsPerQuarter);
   for (const TempoEvent& t : tempo) out.push_back(t.metreNumerator);
   for (const TempoEvent& t : tempo) out.push_back(t.metreDenominator);

@@ -15,7 +15,7 @@ std::vector<uint8_t> buildImage(const TuneDescription& tune) {
 std::vector<uint8_t> placeholderPatch(uint8_t fill) {
   std::vector<uint8_t> patch(kPatchFixedSize, fill);
   patch[kPatchPolyphonyOffset] = 1;
-  patch[kPatchRouteCountOffset] = 0;      // no routes
+  patch[kPatchRouteCountOffset] = 0;  // no routes
   return patch;
 }
 
