@@ -261,6 +261,20 @@ TEST(DistortionFilter, ModesRunTheFilterInMonoAndOnEachStereoSide) {
   }
 }
 
+TEST(DistortionFilter, OnlyFilterModesOfferTheirFilterForTheVoiceSeries) {
+  for (int mode = 0; mode < 32; ++mode) {
+    Distortion d = makeDistortion(static_cast<float>(mode), 32.0f, 60.0f, 90.0f);
+    d.filters[0].stride = 2;
+    Filter* stage = monoFilterStage(d);
+    if ((mode & 15) >= 5) {
+      ASSERT_EQ(stage, &d.filters[0]) << mode;
+      EXPECT_EQ(stage->stride, 1);
+    } else {
+      EXPECT_EQ(stage, nullptr) << mode;
+    }
+  }
+}
+
 TEST(DistortionFilter, ModeTwelveIsFilterTypeEightWhichPassesUnchanged) {
   Distortion d = makeDistortion(12.0f, 32.0f, 60.0f, 90.0f);
   const std::vector<float> in = noise(512);
