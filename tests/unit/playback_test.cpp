@@ -249,7 +249,7 @@ TEST(PlaybackStress, RestartsAndStopsWhileTheWorkerRenders) {
   SynthSink synth;
   ExclusiveSink sink(synth);
   ManualRingDevice device;
-  device.setFreeRun(2048);  // 512 frames at every visit: as fast as the worker can go
+  device.setFreeRun(8192);  // 2,048 frames at every visit: as fast as the worker can go
   Playback pb;
   pb.player.sink = &sink;
   pb.device = &device;
@@ -260,21 +260,24 @@ TEST(PlaybackStress, RestartsAndStopsWhileTheWorkerRenders) {
     seed = seed * 1664525u + 1013904223u;
     return (seed >> 8) % range;
   };
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
   int restarts = 0;
   while (std::chrono::steady_clock::now() < deadline) {
-    playFromPosition(pb, static_cast<int32_t>(next(2200)));
-    ++restarts;
-    for (uint32_t i = next(4); i > 0; --i) {
-      streamWake(pb.stream);
-      std::this_thread::sleep_for(std::chrono::microseconds(300));
-      (void)isPlaying(pb);
-      (void)heardPositionFrames(pb);
-    }
-    if (next(16) == 0) haltPlayback(pb);
-    if (next(32) == 0) {
+    // Wake the worker, then act at a random moment of its fill, often inside it.
+    streamWake(pb.stream);
+    std::this_thread::sleep_for(std::chrono::microseconds(next(2000)));
+    const uint32_t action = next(64);
+    if (action == 0) {
       stopTune(pb);
       ASSERT_EQ(playTune(pb, image.data(), image.size()), 1);
+    } else if (action < 4) {
+      haltPlayback(pb);
+    } else if (action < 12) {
+      (void)isPlaying(pb);
+      (void)heardPositionFrames(pb);
+    } else {
+      playFromPosition(pb, static_cast<int32_t>(next(2200)));
+      ++restarts;
     }
   }
   stopTune(pb);
