@@ -16,27 +16,29 @@ void clear(float* buffer, int count) {
   std::fill(buffer, buffer + count, 0.0f);
 }
 
-// Filters of one voice by its routing, in place on the voice buffer.
+// Filters and shaper of one voice by its routing, in place on the voice
+// buffer. Filters in series (with a shaper in a filter mode after them) run in
+// one fused loop and the parallel pair side by side: the same samples as
+// rendering them one after another, in a fraction of the time.
 void renderFilters(Voice& v, WorkBuffers& w, int n) {
   float* vb = w.voice;
-  switch (static_cast<Routing>(v.routing)) {
-    case Routing::Single:
-      render(v.filter[0], vb, vb, n);
-      break;
-    case Routing::Parallel: {
-      float* second = w.voice2;
-      render(v.filter[1], vb, second, n);
-      render(v.filter[0], vb, vb, n);
-      const float mix1 = v.filterMix1;
-      const float mix2 = v.filterMix2;
-      for (int i = 0; i < n; ++i) vb[i] = vb[i] * mix1 + second[i] * mix2;
-      break;
-    }
-    default:
-      render(v.filter[0], vb, vb, n);
-      render(v.filter[1], vb, vb, n);
-      break;
+  Filter* shaperFilter = monoFilterStage(v.distortion);
+  if (static_cast<Routing>(v.routing) == Routing::Parallel) {
+    float* second = w.voice2;
+    renderPair(v.filter[0], vb, vb, v.filter[1], vb, second, n);
+    const float mix1 = v.filterMix1;
+    const float mix2 = v.filterMix2;
+    for (int i = 0; i < n; ++i) vb[i] = vb[i] * mix1 + second[i] * mix2;
+    if (shaperFilter) render(*shaperFilter, vb, vb, n);
+  } else {
+    Filter* stages[kMaxSerialFilters];
+    int count = 0;
+    stages[count++] = &v.filter[0];
+    if (static_cast<Routing>(v.routing) != Routing::Single) stages[count++] = &v.filter[1];
+    if (shaperFilter) stages[count++] = shaperFilter;
+    renderSerial(stages, count, vb, n);
   }
+  if (!shaperFilter) renderMono(v.distortion, vb, vb, n);
 }
 
 // The amplitude ramps of one tick: amp, amp + step, ... per voice, each a
@@ -81,7 +83,6 @@ void renderVoice(SynthState& s, int voice, int n) {
   clear(vb, n);
   for (Oscillator& o : v.osc) render(o, vb, n, w.auxA, w.auxB);
   renderFilters(v, w, n);
-  renderMono(v.distortion, vb, vb, n);
   renderMono(v.dc, vb, vb, n, s.constants);
   mixVoice(v, w.ampRamp, voice, vb, w.channel, n);
 }
