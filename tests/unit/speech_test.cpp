@@ -326,10 +326,14 @@ TEST(SpeechText, EndOfTextStartsAgainAndTrailingDigitsAreDropped) {
 }
 
 TEST(SpeechText, TextsEndAtTheirLengthOrFirstZeroByte) {
-  // The bytes after the end would read as "iy" (frame 17).
+  // The bytes after the end would read as "iy" (frame 17). The last text
+  // fills its allocation exactly, with no zero byte (address-checked builds
+  // catch a read past it); it ends in a digit that is dropped.
   const char bytes[] = {'a', 'a', 'i', 'y'};
   const char zeroed[] = {'a', 'a', '\0', 'i', 'y'};
-  for (SpeechText text : {SpeechText{bytes, 2}, SpeechText{zeroed, 5}}) {
+  const std::unique_ptr<char[]> exact(new char[3]{'a', 'a', '7'});
+  for (SpeechText text :
+       {SpeechText{bytes, 2}, SpeechText{zeroed, 5}, SpeechText{exact.get(), 3}}) {
     Speaker s;
     SpeechText table[kSpeechTextCount] = {text};
     speechSetTexts(*s, table);
