@@ -74,6 +74,11 @@ void releaseSurface(Platform& p, Control& c) {
 }  // namespace
 
 bool loadGlFunctions(GlFunctions& gl) {
+  // Names resolve even where the driver lacks the feature, so ask the context:
+  // framebuffer objects are core from OpenGL 3.0 and an extension before.
+  const auto* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+  const bool core = version && version[0] >= '3' && version[0] <= '9' && version[1] == '.';
+  if (!core && !SDL_GL_ExtensionSupported("GL_ARB_framebuffer_object")) return false;
   bool ok = true;
   ok &= resolve(gl.genFramebuffers, "glGenFramebuffers");
   ok &= resolve(gl.deleteFramebuffers, "glDeleteFramebuffers");

@@ -3,6 +3,7 @@
 #include <SDL2/SDL_ttf.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/compositor.h"
@@ -374,6 +375,11 @@ int32_t clockMilliseconds(Platform& platform) {
 void showMessageBox(Platform& platform, std::string_view caption, std::string_view text) {
   (void)platform;
   // Modal: the layer's windows get no messages until the box is closed.
-  SDL_ShowSimpleMessageBox(0, utf8FromLatin1(caption).c_str(), utf8FromLatin1(text).c_str(),
-                           nullptr);
+  const std::string title = utf8FromLatin1(caption);
+  const std::string message = utf8FromLatin1(text);
+  if (SDL_ShowSimpleMessageBox(0, title.c_str(), message.c_str(), nullptr) != 0) {
+    // No box can be shown (no display, no fonts for it): the message must
+    // still reach the user.
+    std::fprintf(stderr, "%s: %s\n", title.c_str(), message.c_str());
+  }
 }

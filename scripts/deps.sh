@@ -8,7 +8,7 @@ packages=(
   libsdl2-dev libsdl2-ttf-dev libfontconfig-dev libgl-dev libgl1-mesa-dri
   libsndfile1-dev libstb-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xdotool x11-utils x11-apps imagemagick glslang-tools fonts-dejavu-core
+  xvfb xdotool x11-utils x11-apps imagemagick glslang-tools fonts-dejavu-core xfonts-base
   clang
 )
 
