@@ -2,6 +2,7 @@
 
 #include <SDL.h>
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -16,12 +17,22 @@ void SDLCALL feedOutput(void* device, Uint8* out, int bytes) {
 }  // namespace
 
 DeviceStatus SdlRingDevice::open() {
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return DeviceStatus::Failed;
+  error_[0] = '\0';
+  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
+    keepError();
+    return DeviceStatus::Failed;
+  }
   subsystemUp_ = true;
   ring_.fill(0);
   cursor_.store(0);
   detached_ = false;
-  return openOutput() ? DeviceStatus::Ok : DeviceStatus::Failed;
+  if (openOutput()) return DeviceStatus::Ok;
+  keepError();
+  return DeviceStatus::Failed;
+}
+
+void SdlRingDevice::keepError() {
+  std::snprintf(error_, sizeof error_, "%s", SDL_GetError());
 }
 
 void SdlRingDevice::close() {

@@ -26,6 +26,9 @@ class SdlRingDevice : public RingDevice {
   DeviceStatus restore() override;
   void prepareWorkerThread() override;
 
+  // Why the last open failed, as SDL put it; empty after a successful one.
+  const char* errorText() const { return error_; }
+
   // SDL's audio thread: copies `bytes` bytes of the ring from the play cursor.
   void play(uint8_t* out, int bytes);
 
@@ -35,12 +38,14 @@ class SdlRingDevice : public RingDevice {
   bool openOutput();
   void closeOutput();
   int detachedCursor();
+  void keepError();
 
   alignas(16) std::array<uint8_t, kRingBytes> ring_{};
   std::atomic<int> cursor_{0};
   std::atomic<uint32_t> published_{0};  // orders ring writes before SDL's reads
   uint32_t outputId_ = 0;               // SDL audio device id; 0 = none open
   bool subsystemUp_ = false;
+  char error_[160] = {};
 
   // Without an output the cursor advances with the clock from here.
   bool detached_ = false;

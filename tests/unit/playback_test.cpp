@@ -8,6 +8,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -284,6 +287,32 @@ TEST(PlaybackStress, RestartsAndStopsWhileTheWorkerRenders) {
   EXPECT_EQ(sink.overlaps.load(), 0);
   EXPECT_GT(restarts, 50);
   EXPECT_GT(sink.rendered.load(), 10000);  // the worker really rendered meanwhile
+}
+
+// The tune the end-to-end test plays through `tune play`: a 440 Hz sine (note
+// 81: the oscillator sounds an octave below the note number) from
+// the very first frame for ten seconds. With ORB_PLAY_TUNE_OUT set, the image
+// is also written there.
+TEST(PlaybackImage, EndToEndTuneSoundsFromItsFirstFrame) {
+  const auto globals = testpatch::neutralGlobals();
+  TuneDescription tune = onePatchTune(testpatch::patchBytes(testpatch::plainPatch()),
+                                      std::vector<uint8_t>(globals.begin(), globals.end()));
+  tune.channels[0].notes = {{0, 81, 127}, {2560, 81, 0}};  // 2,560 ticks = 10 s
+  SynthSink synth;
+  std::unique_ptr<LoadedTune> loaded = loadTune(tune, &synth);
+  std::vector<float> out(2 * 4410);
+  renderFrames(*loaded->player, out.data(), 4410);
+  const std::vector<float> left = testpatch::leftOf(out);
+  EXPECT_GT(std::fabs(left[1]), 0.0f);
+  EXPECT_GT(testpatch::rms(left), 0.2f);
+  EXPECT_NEAR(testpatch::frequencyOf(left, kDefaultSampleRate), 440.0, 4.0);
+
+  if (const char* path = std::getenv("ORB_PLAY_TUNE_OUT")) {
+    std::ofstream file(path, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(loaded->image.data()),
+               static_cast<std::streamsize>(loaded->image.size()));
+    EXPECT_TRUE(file.good()) << "cannot write " << path;
+  }
 }
 
 }  // namespace
