@@ -15,6 +15,8 @@
 #include "audio/audio_stream.h"
 #include "player/sequencer.h"
 
+// The sink and the device must outlive the Playback: its stream's worker
+// uses both until the stream is closed (by stopTune or the destructor).
 struct Playback {
   PlayerState player;            // its sink is set by the owner before playTune
   AudioStream stream;            // opened by playTune, closed by stopTune
