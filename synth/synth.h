@@ -8,7 +8,8 @@
 // a control tick (128 frames at 44,100 Hz) at a time and handed out in any
 // chunk size. Everything lives inside SynthState: two states in one process
 // are fully independent, and nothing is allocated after the caller's one
-// allocation of the record.
+// allocation of the record. The delay units point into the record's own delay
+// memory, so a state must stay where synthInit put it (never copy one).
 #include <cstddef>
 #include <cstdint>
 
