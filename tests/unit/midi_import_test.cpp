@@ -1,0 +1,618 @@
+// Standard MIDI Files into tune images: the reader's container and event
+// rules, what the importer carries over, merges, adds and drops, the tick-0
+// rules of the sequencer, the drum channel, and timing against the file's
+// tempo map measured in the rendered sound.
+#include "tools/midi/midi_import.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "player/synth_sink.h"
+#include "support/patch_builder.h"
+#include "support/recording_sink.h"
+#include "support/tune_fixtures.h"
+
+using namespace testpatch;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// --- Writing small MIDI files -------------------------------------------
+
+void putVlq(Bytes& out, uint32_t v) {
+  uint8_t groups[5];
+  int n = 0;
+  do {
+    groups[n++] = uint8_t(v & 0x7F);
+    v >>= 7;
+  } while (v != 0);
+  while (n > 1) out.push_back(uint8_t(groups[--n] | 0x80));
+  out.push_back(groups[0]);
+}
+
+void putBig(Bytes& out, uint32_t v, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) out.push_back(uint8_t(v >> (8 * i)));
+}
+
+// One track: events with delta times, raw bytes as the file holds them.
+struct Track {
+  Bytes body;
+  Track& at(uint32_t delta, std::initializer_list<uint8_t> event) {
+    putVlq(body, delta);
+    body.insert(body.end(), event);
+    return *this;
+  }
+  Track& tempo(uint32_t delta, uint32_t micros) {
+    return at(delta,
+              {0xFF, 0x51, 0x03, uint8_t(micros >> 16), uint8_t(micros >> 8), uint8_t(micros)});
+  }
+  Track& end(uint32_t delta = 0) { return at(delta, {0xFF, 0x2F, 0x00}); }
+};
+
+Bytes chunk(const char* id, const Bytes& body) {
+  Bytes out(id, id + 4);
+  putBig(out, uint32_t(body.size()), 4);
+  out.insert(out.end(), body.begin(), body.end());
+  return out;
+}
+
+Bytes header(int format, int tracks, int division) {
+  Bytes body;
+  putBig(body, uint32_t(format), 2);
+  putBig(body, uint32_t(tracks), 2);
+  putBig(body, uint32_t(division), 2);
+  return chunk("MThd", body);
+}
+
+Bytes smf(int format, int division, const std::vector<Track>& tracks) {
+  Bytes out = header(format, int(tracks.size()), division);
+  for (const Track& t : tracks) {
+    const Bytes c = chunk("MTrk", t.body);
+    out.insert(out.end(), c.begin(), c.end());
+  }
+  return out;
+}
+
+// --- A bank of test sounds -----------------------------------------------
+
+// Pulses at full level that open within one tick and end one tick after
+// note-off: onsets and silences are sharp. Program p is tuned p semitones up
+// so that patches can be told apart.
+Patch pulsePatch(int transpose = 0) {
+  Patch p = plainPatch();
+  p.voice[kOsc[0] + kOscMode] = static_cast<uint8_t>(OscMode::Pulse);
+  p.voice[kTranspose] = uint8_t(64 + transpose);
+  return p;
+}
+
+midi::Bank testBank(std::initializer_list<int> programs = {0, 1, 2, 3, 4, 5, 6, 7}) {
+  midi::Bank bank;
+  for (int p : programs) bank.programs.push_back({p, patchBytes(pulsePatch(p % 12))});
+  Patch kit = plainPatch();
+  kit.voice[kOsc[0] + kOscMode] = static_cast<uint8_t>(OscMode::Noise);
+  bank.drumKit = patchBytes(kit);
+  const auto g = neutralGlobals();
+  bank.global.assign(g.begin(), g.end());
+  return bank;
+}
+
+struct Imported {
+  bool ok = false;
+  TuneDescription tune;
+  midi::ImportSummary summary;
+  std::string error;
+};
+
+Imported import(const Bytes& file, const midi::Bank& bank = testBank()) {
+  Imported r;
+  midi::SmfFile parsed;
+  midi::SmfError smfError;
+  if (!midi::readSmf(file.data(), file.size(), parsed, smfError)) {
+    r.error = smfError.text();
+    return r;
+  }
+  r.ok = midi::importSmf(parsed, file.data(), bank, r.tune, r.summary, r.error);
+  return r;
+}
+
+std::vector<std::pair<int32_t, int>> notesOf(const ChannelEvents& ch) {
+  std::vector<std::pair<int32_t, int>> out;  // (tick, note * 1000 + velocity)
+  for (const NoteEvent& n : ch.notes) out.push_back({n.tick, n.note * 1000 + n.velocity});
+  return out;
+}
+
+// Every event list the sequencer hands over, with the frame it takes effect.
+std::unique_ptr<RecordingSink> playRecorded(const TuneDescription& tune) {
+  auto sink = std::make_unique<RecordingSink>();
+  std::unique_ptr<LoadedTune> loaded = loadTune(tune, sink.get());
+  measureTune(*loaded->player);
+  return sink;
+}
+
+}  // namespace
+
+// --- Reading events ------------------------------------------------------
+
+TEST(MidiImport, NotesWithRunningStatusChordsAndBothKindsOfNoteEnd) {
+  Track t;
+  t.at(0, {0x90, 60, 100})
+      .at(0, {62, 80})         // running status: a chord
+      .at(96, {0x80, 60, 64})  // note off
+      .at(0, {0x90, 62, 0})    // note on with velocity 0
+      .at(48, {0x92, 70, 90})
+      .at(0x3000, {70, 0})  // a two-byte delta, running status after the status change
+      .end(10);
+  const Imported r = import(smf(0, 96, {t}));
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.tune.ticksPerQuarter, 96);
+  using N = std::pair<int32_t, int>;
+  EXPECT_EQ(notesOf(r.tune.channels[0]),
+            (std::vector<N>{{0, 60100}, {0, 62080}, {96, 60000}, {96, 62000}}));
+  EXPECT_EQ(notesOf(r.tune.channels[2]), (std::vector<N>{{144, 70090}, {144 + 0x3000, 70000}}));
+  EXPECT_EQ(r.tune.lengthTicks, 144 + 0x3000 + 10);  // the end-of-track event is the last
+  EXPECT_EQ(r.summary.notes, 3);
+  EXPECT_EQ(r.summary.channels, 2);
+
+  // The chord at tick 0 reaches the synthesizer as one list with one status.
+  const auto sink = playRecorded(r.tune);
+  ASSERT_FALSE(sink->lists.empty());
+  EXPECT_EQ(sink->hexLists()[0], "90 3C 64 3E 50 FD");
+}
+
+TEST(MidiImport, Format1TracksMergeByTickOntoTheirOwnChannels) {
+  Track conductor;
+  conductor.tempo(0, 400000).end(300);
+  Track lead;
+  lead.at(0, {0xC3, 5}).at(10, {0x93, 72, 100}).at(100, {0x83, 72, 0}).end();
+  Track bass;
+  bass.at(5, {0x91, 36, 110}).at(50, {0x81, 36, 0}).end();
+  Track drums;
+  drums.at(0, {0xC9, 16}).at(0, {0x99, 36, 127}).at(20, {0x89, 36, 0}).end();
+  const Imported r = import(smf(1, 120, {conductor, lead, bass, drums}));
+  ASSERT_TRUE(r.ok) << r.error;
+
+  EXPECT_EQ(r.tune.channels[3].notes.size(), 2u);
+  EXPECT_EQ(r.tune.channels[1].notes.size(), 2u);
+  ASSERT_EQ(r.tune.channels[3].programs.size(), 1u);
+  EXPECT_EQ(r.tune.channels[3].programs[0].program, 5);
+  EXPECT_EQ(r.tune.lengthTicks, 300);
+
+  // Channel 9 plays the kit from tick 0 whatever program the file selects,
+  // from a program number no melodic channel uses.
+  ASSERT_EQ(r.tune.channels[9].programs.size(), 1u);
+  const int kitSlot = r.tune.channels[9].programs[0].program;
+  EXPECT_EQ(r.tune.channels[9].programs[0].tick, 0);
+  EXPECT_NE(kitSlot, 0);
+  EXPECT_NE(kitSlot, 5);
+  const midi::Bank bank = testBank();
+  bool kitStored = false;
+  for (const PatchEntry& p : r.tune.patches) {
+    if (p.program == kitSlot) kitStored = p.bytes == bank.drumKit;
+  }
+  EXPECT_TRUE(kitStored);
+  EXPECT_EQ(r.summary.drumPrograms, 1);
+
+  // In time order across the tracks.
+  const auto sink = playRecorded(r.tune);
+  std::vector<std::string> lists = sink->hexLists();
+  ASSERT_GE(lists.size(), 3u);
+  EXPECT_EQ(lists[1], "91 24 6E FD");  // tick 5: the bass, after tick 0's drums and program
+  EXPECT_EQ(lists[2], "93 48 64 FD");  // tick 10: the lead
+}
+
+TEST(MidiImport, TempoChangesAndTimeSignaturesFillTheTempoList) {
+  Track t;
+  t.tempo(0, 600000)
+      .tempo(0, 500000)                     // replaces the first at the same tick
+      .at(0, {0xFF, 0x58, 4, 3, 3, 24, 8})  // 3/8
+      .at(0, {0x90, 60, 100})
+      .tempo(192, 250000)
+      .at(0, {0xFF, 0x58, 4, 7, 4, 12, 8})   // 7/16 with the tempo at one tick
+      .at(96, {0xFF, 0x58, 4, 1, 3, 24, 8})  // 1/8: bars shorter than a beat
+      .at(0, {0x80, 60, 0})
+      .end();
+  const Imported r = import(smf(0, 96, {t}));
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_EQ(r.tune.tempo.size(), 3u);
+  const TempoEvent& a = r.tune.tempo[0];
+  EXPECT_EQ(a.tick, 0);
+  EXPECT_EQ(a.microsPerQuarter, 500000);
+  EXPECT_EQ(a.metreNumerator, 3);
+  EXPECT_EQ(a.metreDenominator, 8);  // a plain number, not the file's power of two
+  EXPECT_EQ(a.metreAux, 8);
+  const TempoEvent& b = r.tune.tempo[1];
+  EXPECT_EQ(b.tick, 192);
+  EXPECT_EQ(b.microsPerQuarter, 250000);
+  EXPECT_EQ(b.metreNumerator, 7);
+  EXPECT_EQ(b.metreDenominator, 16);
+  const TempoEvent& c = r.tune.tempo[2];
+  EXPECT_EQ(c.tick, 288);
+  EXPECT_EQ(c.microsPerQuarter, 250000);  // the tempo in force is kept
+  EXPECT_EQ(c.metreDenominator, 8);
+  EXPECT_EQ(c.metreNumerator, 2);  // the shortest bar the player can count
+  EXPECT_EQ(r.summary.metresAdjusted, 1);
+
+  // The player accepts the list and measures the tune by it:
+  // 192 ticks at 0.5 s per quarter, then 96 ticks at 0.25 s = 1.25 s.
+  auto loaded = loadTune(r.tune, nullptr);
+  const TuneLength length = measureTune(*loaded->player);
+  EXPECT_EQ(length.lengthMs, 1250);
+}
+
+TEST(MidiImport, ControllersProgramsAndBendsAreKeptOthersDroppedAndCounted) {
+  Track t;
+  t.at(0, {0x90, 60, 100})
+      .at(10, {0xB0, 1, 20})
+      .at(0, {0xB0, 7, 90})
+      .at(0, {0xB0, 10, 30})   // pan: no such list
+      .at(0, {0xB0, 64, 127})  // sustain pedal
+      .at(5, {0xC0, 3})
+      .at(5, {0xE0, 0x10, 0x50})
+      .at(0, {0xA0, 60, 30})  // key pressure
+      .at(0, {0xD0, 40})      // channel pressure
+      .at(0, {0xF0, 3, 0x7E, 0x01, 0xF7})
+      .at(0, {0xFF, 0x03, 4, 'l', 'e', 'a', 'd'})  // track name
+      .at(0, {0xB0, 0, 1})                         // bank select
+      .at(10, {0x80, 60, 0})
+      .end();
+  const Imported r = import(smf(0, 96, {t}));
+  ASSERT_TRUE(r.ok) << r.error;
+  const ChannelEvents& ch = r.tune.channels[0];
+  ASSERT_EQ(ch.controllers[6].size(), 1u);
+  EXPECT_EQ(ch.controllers[6][0].value, 90);
+  ASSERT_EQ(ch.programs.size(), 1u);
+  EXPECT_EQ(ch.programs[0].tick, 15);
+  ASSERT_EQ(ch.bends.size(), 1u);
+  EXPECT_EQ(ch.bends[0].first, 0x10);
+  EXPECT_EQ(ch.bends[0].second, 0x50);
+  EXPECT_EQ(r.summary.otherControllers, 3);
+  EXPECT_EQ(r.summary.pressure, 2);
+  EXPECT_EQ(r.summary.sysEx, 1);
+  EXPECT_EQ(r.summary.otherMeta, 1);
+  const std::string line = r.summary.line();
+  EXPECT_EQ(line.find('\n'), std::string::npos);
+  EXPECT_NE(line.find("3 controllers other than 1-7"), std::string::npos) << line;
+  EXPECT_NE(line.find("1 SysEx"), std::string::npos) << line;
+
+  // The program change at tick 15 reaches the synthesizer, followed by
+  // controller 1 given again (the synthesizer clears it on a program change).
+  const auto sink = playRecorded(r.tune);
+  bool found = false;
+  for (const std::string& list : sink->hexLists()) found = found || list == "C0 03 B0 01 14 FD";
+  EXPECT_TRUE(found);
+}
+
+TEST(MidiImport, AtTickZeroEachListDeliversItsLastValueAndChordsStayWhole) {
+  Track t;
+  t.at(0, {0xC0, 2})
+      .at(0, {0xB0, 7, 100})
+      .at(0, {0xE0, 0, 0x30})
+      .at(0, {0xC0, 4})
+      .at(0, {0xB0, 7, 64})
+      .at(0, {0xE0, 0, 0x40})
+      .at(0, {0x90, 60, 90})
+      .at(0, {0x90, 64, 90})
+      .at(0, {0x90, 67, 90})
+      .at(96, {0xC0, 6})
+      .at(0, {0xC0, 1})  // later at the same tick: the program that sounds
+      .at(0, {0x80, 60, 0})
+      .end();
+  const Imported r = import(smf(0, 96, {t}));
+  ASSERT_TRUE(r.ok) << r.error;
+  const auto sink = playRecorded(r.tune);
+  const std::vector<std::string> lists = sink->hexLists();
+  ASSERT_GE(lists.size(), 2u);
+  EXPECT_EQ(lists[0], "C0 04 B0 07 40 E0 00 40 90 3C 5A 40 5A 43 5A FD");
+  // The notes still held at the file's end (tick 96) end there too.
+  EXPECT_EQ(lists[1], "C0 01 90 3C 00 40 00 43 00 FD");
+  EXPECT_EQ(r.summary.merged, 4);
+}
+
+TEST(MidiImport, ProgramChangesKeepTheChannelsControllers) {
+  // The synthesizer clears controllers 1..6 on a program change; MIDI does
+  // not. The importer gives them again so the patch's routes still see them.
+  Track t;
+  t.at(0, {0xB0, 1, 50})
+      .at(0, {0xB0, 2, 0})
+      .at(0, {0x90, 60, 90})
+      .at(96, {0xC0, 1})
+      .at(48, {0xC0, 2})
+      .at(0, {0xB0, 1, 70})  // given anew at the program's tick: no copy needed
+      .at(48, {0x80, 60, 0})
+      .end();
+  const Imported r = import(smf(0, 96, {t}));
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.summary.restoredControllers, 1);
+
+  SynthSink sink;
+  auto loaded = loadTune(r.tune, &sink);
+  std::vector<float> out(2 * 44100);
+  renderFrames(*loaded->player, out.data(), 22050 + 10);  // past tick 96 (0.5 s)
+  EXPECT_EQ(sink.synth().channelControls[0][0], 1);
+  EXPECT_EQ(sink.synth().channelControls[0][1], 50);
+  renderFrames(*loaded->player, out.data(), 11025);  // past tick 144
+  EXPECT_EQ(sink.synth().channelControls[0][0], 2);
+  EXPECT_EQ(sink.synth().channelControls[0][1], 70);
+}
+
+TEST(MidiImport, HeldNotesEndAtTheFileEndAndSilentChannelsCarryNothing) {
+  Track t;
+  t.at(0, {0x90, 60, 90})
+      .at(0, {0x90, 60, 90})  // the same key twice: two voices to end
+      .at(0, {0xB4, 7, 100})  // channel 4 never plays a note
+      .at(0, {0xC4, 9})
+      .end(200);
+  const Imported r = import(smf(0, 96, {t}));
+  ASSERT_TRUE(r.ok) << r.error;
+  using N = std::pair<int32_t, int>;
+  EXPECT_EQ(notesOf(r.tune.channels[0]),
+            (std::vector<N>{{0, 60090}, {0, 60090}, {200, 60000}, {200, 60000}}));
+  EXPECT_EQ(r.summary.notesClosedAtEnd, 2);
+  EXPECT_TRUE(r.tune.channels[4].programs.empty());
+  EXPECT_EQ(r.summary.eventsOnSilentChannels, 2);
+
+  // Nothing sounds after the end.
+  SynthSink sink;
+  auto loaded = loadTune(r.tune, &sink);
+  std::vector<float> out(2 * 88200);
+  renderFrames(*loaded->player, out.data(), 88200);
+  const std::vector<float> left = leftOf(out);
+  EXPECT_GT(rms(left, 0, 40000), 0.05f);
+  EXPECT_LT(rms(left, 60000), 1e-4f);
+}
+
+TEST(MidiImport, ProgramsTheBankLacksPlayARelative) {
+  Track t;
+  t.at(0, {0xC0, 13}).at(0, {0x90, 60, 90}).at(0, {0xC1, 40}).at(0, {0x91, 60, 90}).end(10);
+  // The bank has 8 and 9 of family 8..15, and 2 as its lowest program.
+  const Imported r = import(smf(0, 96, {t}), testBank({2, 9, 8}));
+  ASSERT_TRUE(r.ok) << r.error;
+  const midi::Bank bank = testBank({2, 9, 8});
+  for (const PatchEntry& p : r.tune.patches) {
+    if (p.program == 13) {
+      EXPECT_EQ(p.bytes, bank.programs[2].bytes);  // program 8
+    } else if (p.program == 40 || p.program == 0) {
+      EXPECT_EQ(p.bytes, bank.programs[0].bytes);  // program 2
+    }
+  }
+  EXPECT_EQ(r.summary.programsSubstituted, 3);  // 0, 13 and 40
+}
+
+TEST(MidiImport, MidiChannel15MovesOffTheSpeechChannel) {
+  // The speech renderer filters whatever channel 15 plays; MIDI channel 15
+  // must sound exactly like the same part on channel 14.
+  auto render = [](uint8_t channel) {
+    Track t;
+    t.at(0, {uint8_t(0x90 | channel), 64, 100}).at(96, {uint8_t(0x80 | channel), 64, 0}).end();
+    Track cc;
+    cc.at(0, {uint8_t(0xB0 | channel), 4, 10}).at(0, {uint8_t(0xB0 | channel), 5, 90}).end();
+    const Imported r = import(smf(1, 96, {t, cc}));
+    EXPECT_TRUE(r.ok) << r.error;
+    EXPECT_TRUE(r.tune.channels[15].notes.empty());
+    SynthSink sink;
+    auto loaded = loadTune(r.tune, &sink);
+    std::vector<float> out(2 * 30000);
+    renderFrames(*loaded->player, out.data(), 30000);
+    return out;
+  };
+  const std::vector<float> ch14 = render(14);
+  const std::vector<float> ch15 = render(15);
+  ASSERT_GT(rms(leftOf(ch14)), 0.05f);
+  EXPECT_EQ(0, std::memcmp(ch14.data(), ch15.data(), ch14.size() * sizeof(float)));
+
+  // With every channel in use it stays where it is, and the summary says so.
+  Track all;
+  for (uint8_t ch = 0; ch < 16; ++ch) all.at(0, {uint8_t(0x90 | ch), 60, 90});
+  const Imported full = import(smf(0, 96, {all.end(10)}));
+  ASSERT_TRUE(full.ok) << full.error;
+  EXPECT_EQ(full.summary.channel15PlaysOn, 15);
+  EXPECT_NE(full.summary.line().find("speech"), std::string::npos);
+  // With room, the highest free channel takes it.
+  Track some;
+  some.at(0, {0x9F, 60, 90}).at(0, {0x9E, 60, 90}).at(0, {0x9D, 60, 90}).end(10);
+  const Imported moved = import(smf(0, 96, {some}));
+  ASSERT_TRUE(moved.ok) << moved.error;
+  EXPECT_EQ(moved.summary.channel15PlaysOn, 12);
+  EXPECT_EQ(moved.tune.channels[12].notes.size(), 2u);
+}
+
+// --- Malformed files -----------------------------------------------------
+
+TEST(MidiImport, MalformedFilesNameTheProblemAndItsOffset) {
+  Track good;
+  good.at(0, {0x90, 60, 100}).at(10, {0x80, 60, 0}).end();
+  const Bytes valid = smf(0, 96, {good});
+  const size_t track = 14;   // the MTrk chunk header
+  const size_t events = 22;  // its first event
+
+  auto truncated = [&](size_t keep) { return Bytes(valid.begin(), valid.begin() + long(keep)); };
+  auto withTrack = [](std::initializer_list<uint8_t> body) {
+    Track t;
+    t.body = body;
+    return smf(0, 96, {t});
+  };
+  Bytes longChunk = valid;
+  longChunk[track + 7] += 1;  // one byte more than the file holds
+  Bytes smpte = valid;
+  smpte[12] = 0xE7;  // -25 frames per second
+  smpte[13] = 40;
+  Bytes unknownChunk = header(1, 1, 96);
+  const Bytes junk = chunk("XJNK", Bytes(3, 0));
+  unknownChunk.insert(unknownChunk.end(), junk.begin(), junk.end());  // skipped, then
+  Bytes shortTrack = chunk("MTrk", {0x00, 0x90, 60});                 // a cut message
+  unknownChunk.insert(unknownChunk.end(), shortTrack.begin(), shortTrack.end());
+
+  struct Case {
+    const char* name;
+    Bytes file;
+    size_t offset;
+    const char* says;
+  };
+  const std::vector<Case> cases = {
+      {"empty file", {}, 0, "MThd"},
+      {"wrong magic", Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96}, 0, "MThd"},
+      {"header cut short", truncated(10), 4, "runs past the end"},
+      {"header too small",
+       [] {
+         Bytes b = chunk("MThd", {0, 0, 0, 1});
+         return b;
+       }(),
+       4, "needs at least 6"},
+      {"format 2", smf(2, 96, {good}), 8, "format 2"},
+      {"unknown format", smf(7, 96, {good}), 8, "format 7"},
+      {"format 0 with two tracks", smf(0, 96, {good, good}), 10, "2 tracks"},
+      {"no tracks", header(1, 0, 96), 10, "no tracks"},
+      {"SMPTE division", smpte, 12, "SMPTE"},
+      {"zero division", smf(0, 0, {good}), 12, "0 ticks"},
+      {"missing track", header(1, 1, 96), 14, "ends after 0 of the 1 tracks"},
+      {"track chunk past the end", longChunk, track, "runs past the end"},
+      {"cut message", unknownChunk, 14 + 11 + 8 + 1, "truncated message 0x90"},
+      {"data byte without status", withTrack({0x00, 0x3C, 0x40}), events + 1, "no status"},
+      {"status where data belongs", withTrack({0x00, 0x90, 0x3C, 0x80, 0x40}), events + 3,
+       "status byte 0x80"},
+      {"cut delta time", withTrack({0x81, 0x82}), events, "truncated delta time"},
+      {"delta time of five bytes", withTrack({0x81, 0x81, 0x81, 0x81, 0x01, 0x90, 60, 1}), events,
+       "longer than 4 bytes"},
+      {"meta past the track", withTrack({0x00, 0xFF, 0x01, 0x09, 'a'}), events + 3,
+       "runs past the track's end"},
+      {"SysEx past the track", withTrack({0x00, 0xF0, 0x05, 0x7E}), events + 2,
+       "runs past the track's end"},
+      {"system message", withTrack({0x00, 0xF2, 0x00, 0x00}), events + 1, "0xF2"},
+      {"delta with no event", withTrack({0x00, 0x90, 60, 1, 0x10}), events + 4, "no event"},
+      {"tempo of zero", withTrack({0x00, 0xFF, 0x51, 0x03, 0, 0, 0}), events, "tempo of 0"},
+      {"short tempo", withTrack({0x00, 0xFF, 0x51, 0x02, 1, 0}), events, "needs 3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes image = {1, 2, 3};
+    midi::ImportSummary summary;
+    std::string error;
+    EXPECT_FALSE(midi::importMidi(c.file.data(), c.file.size(), testBank(), image, summary, error));
+    EXPECT_TRUE(image.empty());
+    EXPECT_NE(error.find("byte offset " + std::to_string(c.offset) + ":"), std::string::npos)
+        << error;
+    EXPECT_NE(error.find(c.says), std::string::npos) << error;
+  }
+}
+
+TEST(MidiImport, TolerableOddities) {
+  // Unknown chunks are skipped, header fields past the sixth byte too,
+  // events after the end-of-track event are ignored, a missing end-of-track
+  // event is not needed, and bytes after the last track do not matter.
+  Bytes file = chunk("MThd", {0, 1, 0, 2, 0, 96, 0xAA, 0xBB});
+  const Bytes junk = chunk("XJNK", {1, 2, 3});
+  file.insert(file.end(), junk.begin(), junk.end());
+  Track a;
+  a.at(0, {0x90, 60, 100}).at(10, {0x80, 60, 0}).end(5).at(0, {0x90, 61, 100});
+  Track b;
+  b.at(0, {0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20}).at(0, {0x91, 50, 1}).at(20, {0x81, 50, 0});
+  for (const Track* t : {&a, &b}) {
+    const Bytes c = chunk("MTrk", t->body);
+    file.insert(file.end(), c.begin(), c.end());
+  }
+  file.push_back(0);
+  const Imported r = import(file);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.tune.channels[0].notes.size(), 2u);
+  EXPECT_EQ(r.tune.channels[1].notes.size(), 2u);
+  EXPECT_EQ(r.tune.lengthTicks, 20);
+  ASSERT_EQ(r.tune.tempo.size(), 1u);
+  EXPECT_EQ(r.tune.tempo[0].microsPerQuarter, 500000);
+}
+
+TEST(MidiImport, ImageIsWrittenAndAcceptedByThePlayer) {
+  Track t;
+  t.at(0, {0xC0, 3}).at(0, {0x90, 60, 100}).at(0, {0x99, 38, 100}).at(96, {0x80, 60, 0});
+  t.at(0, {0x89, 38, 0}).end();
+  const Bytes file = smf(0, 96, {t});
+  Bytes image;
+  midi::ImportSummary summary;
+  std::string error;
+  ASSERT_TRUE(midi::importMidi(file.data(), file.size(), testBank(), image, summary, error))
+      << error;
+  TuneImage parsed;
+  const ParseResult verdict = parseTuneImage(image.data(), image.size(), parsed);
+  ASSERT_TRUE(verdict.ok) << verdict.reason;
+  EXPECT_EQ(parsed.channels[0].notes.count, 2);
+  EXPECT_EQ(parsed.channels[9].notes.count, 2);
+  EXPECT_EQ(parsed.channels[9].programs.count, 1);
+  EXPECT_EQ(parsed.lengthTicks, 96);
+  EXPECT_EQ(parsed.globalSize, 22);
+}
+
+// --- Timing --------------------------------------------------------------
+
+TEST(MidiImport, EveryOnsetLiesWithinOneControlTickAfterItsTimeInTheTempoMap) {
+  // Short notes every quarter at 384 ticks per quarter, under four tempos,
+  // one of them changing between two notes.
+  constexpr int kDivision = 384;
+  struct Change {
+    int64_t tick;
+    uint32_t micros;
+  };
+  const std::vector<Change> tempoMap = {{0, 500000},
+                                        {4 * kDivision, 300000},
+                                        {7 * kDivision + 100, 731000},
+                                        {10 * kDivision, 412345}};
+  Track conductor;
+  int64_t at = 0;
+  for (const Change& c : tempoMap) {
+    conductor.tempo(uint32_t(c.tick - at), c.micros);
+    at = c.tick;
+  }
+  conductor.end();
+  Track notes;
+  std::vector<int64_t> onsetTicks;
+  for (int i = 0; i < 14; ++i) {
+    onsetTicks.push_back(int64_t(i) * kDivision + (i % 3) * 7);  // off the beat now and then
+  }
+  at = 0;
+  for (int64_t tick : onsetTicks) {
+    notes.at(uint32_t(tick - at), {0x90, 72, 110}).at(kDivision / 8, {0x80, 72, 0});
+    at = tick + kDivision / 8;
+  }
+  notes.end();
+  const Imported r = import(smf(1, kDivision, {conductor, notes}));
+  ASSERT_TRUE(r.ok) << r.error;
+
+  // The time of a tick from the file's tempo map, in frames.
+  auto exactFrame = [&](int64_t tick) {
+    double seconds = 0.0;
+    for (size_t i = 0; i < tempoMap.size(); ++i) {
+      const int64_t from = tempoMap[i].tick;
+      const int64_t to = i + 1 < tempoMap.size() ? std::min(tick, tempoMap[i + 1].tick) : tick;
+      if (to > from) seconds += double(to - from) * tempoMap[i].micros / 1e6 / kDivision;
+    }
+    return seconds * 44100.0;
+  };
+
+  SynthSink sink;
+  auto loaded = loadTune(r.tune, &sink);
+  const int total = int(exactFrame(onsetTicks.back()) + 20000);
+  std::vector<float> out(2 * size_t(total));
+  renderFrames(*loaded->player, out.data(), total);
+  const std::vector<float> left = leftOf(out);
+
+  constexpr float kThreshold = 1e-3f;
+  for (int64_t tick : onsetTicks) {
+    const double exact = exactFrame(tick);
+    const int begin = int(exact) - 400;
+    int onset = -1;
+    for (int i = std::max(begin, 0); i < total; ++i) {
+      if (std::fabs(left[size_t(i)]) > kThreshold) {
+        onset = i;
+        break;
+      }
+    }
+    SCOPED_TRACE("note at tick " + std::to_string(tick));
+    EXPECT_GE(onset, exact - 1.0);
+    EXPECT_LE(onset, exact + 128.0);
+  }
+}

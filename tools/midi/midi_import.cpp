@@ -1,0 +1,454 @@
+#include "tools/midi/midi_import.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+
+namespace midi {
+
+namespace {
+
+constexpr int kNoteCount = 128;
+constexpr int kSpeechChannelIndex = 15;  // the synthesizer's speech channel
+constexpr int kFamilySize = 8;
+constexpr int kFirstController = 1;
+constexpr int kLastController = kControllerListCount;  // 7
+// A program change clears controllers 1..6 in the synthesizer; 7 is kept.
+constexpr int kClearedControllers = 6;
+constexpr int kTempoBytes = 3;
+constexpr int kTimeSignatureMinBytes = 2;
+constexpr int kTimeSignatureAuxByte = 3;
+constexpr uint8_t kDefaultMetreAux = 8;  // 32nd notes per quarter
+constexpr int kMaxDenominatorPower = 7;  // 2^7 = 128 still fits a byte
+
+enum : uint8_t {
+  kNoteOff = 0x80,
+  kNoteOn = 0x90,
+  kKeyPressure = 0xA0,
+  kControl = 0xB0,
+  kProgram = 0xC0,
+  kChannelPressure = 0xD0,
+  kPitchBend = 0xE0,
+};
+
+struct Timed {
+  const SmfEvent* event;
+  int track;
+};
+
+// Every track's events in one list, by tick; events at one tick keep track
+// order and, within a track, file order.
+std::vector<Timed> mergeTracks(const SmfFile& smf) {
+  std::vector<Timed> all;
+  for (size_t t = 0; t < smf.tracks.size(); ++t) {
+    for (const SmfEvent& e : smf.tracks[t].events) all.push_back({&e, int(t)});
+  }
+  std::stable_sort(all.begin(), all.end(),
+                   [](const Timed& a, const Timed& b) { return a.event->tick < b.event->tick; });
+  return all;
+}
+
+// Appends a value, or replaces the value already given at the same tick.
+template <typename Event>
+void putLatest(std::vector<Event>& list, const Event& e, int64_t& merged) {
+  if (!list.empty() && list.back().tick == e.tick) {
+    list.back() = e;
+    ++merged;
+  } else {
+    list.push_back(e);
+  }
+}
+
+std::string offsetError(uint32_t offset, const std::string& message) {
+  return "byte offset " + std::to_string(offset) + ": " + message;
+}
+
+class Importer {
+ public:
+  Importer(const uint8_t* bytes, ImportSummary& summary, std::string& error)
+      : bytes_(bytes), summary_(summary), error_(error) {}
+
+  bool walk(const SmfFile& smf, TuneDescription& out) {
+    for (const Timed& t : mergeTracks(smf)) {
+      const SmfEvent& e = *t.event;
+      if (e.tick > INT32_MAX) {
+        error_ = offsetError(e.offset, "event at tick " + std::to_string(e.tick) +
+                                           " lies beyond the tune format's last tick");
+        return false;
+      }
+      lastTick_ = std::max(lastTick_, e.tick);
+      bool ok = true;
+      switch (e.kind) {
+        case SmfEventKind::Channel:
+          channelMessage(e, out);
+          break;
+        case SmfEventKind::Meta:
+          ok = meta(e, out);
+          break;
+        case SmfEventKind::SysEx:
+          ++summary_.sysEx;
+          break;
+      }
+      if (!ok) return false;
+    }
+    return true;
+  }
+
+  // Notes still held at the file's end are ended there.
+  void closeHeldNotes(TuneDescription& out) {
+    for (int ch = 0; ch < kChannelCount; ++ch) {
+      for (int key = 0; key < kNoteCount; ++key) {
+        for (int n = 0; n < held_[ch][key]; ++n) {
+          out.channels[size_t(ch)].notes.push_back({int32_t(lastTick_), uint8_t(key), 0});
+          ++summary_.notesClosedAtEnd;
+        }
+        held_[ch][key] = 0;
+      }
+    }
+  }
+
+  int64_t lastTick() const { return lastTick_; }
+
+ private:
+  void channelMessage(const SmfEvent& e, TuneDescription& out) {
+    const int ch = e.status & 0x0F;
+    ChannelEvents& events = out.channels[size_t(ch)];
+    const int32_t tick = int32_t(e.tick);
+    const uint8_t a = e.data[0], b = e.data[1];
+    switch (e.status & 0xF0) {
+      case kNoteOn:
+        if (b != 0) {
+          events.notes.push_back({tick, a, b});
+          ++held_[ch][a];
+          ++summary_.notes;
+          break;
+        }
+        [[fallthrough]];  // velocity 0 ends the note
+      case kNoteOff:
+        events.notes.push_back({tick, a, 0});
+        if (held_[ch][a] > 0) --held_[ch][a];
+        break;
+      case kControl:
+        if (a >= kFirstController && a <= kLastController) {
+          putLatest(events.controllers[size_t(a - 1)], ControllerEvent{tick, b}, summary_.merged);
+        } else {
+          ++summary_.otherControllers;
+        }
+        break;
+      case kProgram:
+        if (ch == kDrumChannel) {
+          ++summary_.drumPrograms;
+        } else {
+          putLatest(events.programs, ProgramEvent{tick, a}, summary_.merged);
+        }
+        break;
+      case kPitchBend:
+        putLatest(events.bends, BendEvent{tick, a, b}, summary_.merged);
+        break;
+      case kKeyPressure:
+      case kChannelPressure:
+        ++summary_.pressure;
+        break;
+    }
+  }
+
+  bool meta(const SmfEvent& e, TuneDescription& out) {
+    const uint8_t* p = bytes_ + e.payloadOffset;
+    if (e.metaType == kMetaTempo) {
+      if (e.payloadLength < kTempoBytes) {
+        error_ = offsetError(
+            e.offset, "tempo event of " + std::to_string(e.payloadLength) + " bytes (needs 3)");
+        return false;
+      }
+      const int32_t micros = (p[0] << 16) | (p[1] << 8) | p[2];
+      if (micros == 0) {
+        error_ = offsetError(e.offset, "tempo of 0 microseconds per quarter note");
+        return false;
+      }
+      metre_.microsPerQuarter = micros;
+    } else if (e.metaType == kMetaTimeSignature) {
+      if (e.payloadLength < kTimeSignatureMinBytes) {
+        error_ = offsetError(e.offset, "time signature of " + std::to_string(e.payloadLength) +
+                                           " bytes (needs at least 2)");
+        return false;
+      }
+      setMetre(
+          p[0], p[1],
+          e.payloadLength > kTimeSignatureAuxByte ? p[kTimeSignatureAuxByte] : kDefaultMetreAux);
+    } else {
+      if (e.metaType != kMetaEndOfTrack) ++summary_.otherMeta;
+      return true;
+    }
+    TempoEvent record = metre_;
+    record.tick = int32_t(e.tick);
+    putLatest(out.tempo, record, mergedTempo_);
+    return true;
+  }
+
+  // The player counts bars of (numerator * 4 / denominator) quarter beats
+  // and rejects a metre that makes that 0; the denominator must fit a byte.
+  // Such metres keep their denominator and get the smallest numerator that
+  // makes a whole beat.
+  void setMetre(uint8_t numerator, uint8_t power, uint8_t aux) {
+    bool adjusted = false;
+    if (power > kMaxDenominatorPower) {
+      power = kMaxDenominatorPower;
+      adjusted = true;
+    }
+    const int denominator = 1 << power;
+    int n = numerator;
+    if (n * 4 / denominator == 0) {
+      n = (denominator + 3) / 4;
+      adjusted = true;
+    }
+    if (adjusted) ++summary_.metresAdjusted;
+    metre_.metreNumerator = uint8_t(n);
+    metre_.metreDenominator = uint8_t(denominator);
+    metre_.metreAux = aux;
+  }
+
+  const uint8_t* bytes_;
+  ImportSummary& summary_;
+  std::string& error_;
+  int64_t lastTick_ = 0;
+  int64_t mergedTempo_ = 0;  // tempo and metre at one tick share a record: not counted
+  TempoEvent metre_;
+  int held_[kChannelCount][kNoteCount] = {};
+};
+
+// A tune channel without notes can carry nothing else.
+void dropListsOfSilentChannels(TuneDescription& tune, ImportSummary& summary) {
+  for (ChannelEvents& ch : tune.channels) {
+    if (!ch.notes.empty()) continue;
+    summary.eventsOnSilentChannels += int64_t(ch.programs.size() + ch.bends.size());
+    ch.programs.clear();
+    ch.bends.clear();
+    for (auto& list : ch.controllers) {
+      summary.eventsOnSilentChannels += int64_t(list.size());
+      list.clear();
+    }
+  }
+}
+
+// After each program change, controllers 1..6 that hold a value other than 0
+// and get no new value at that tick are given their value again.
+void restoreControllers(ChannelEvents& ch, ImportSummary& summary) {
+  for (int c = 0; c < kClearedControllers; ++c) {
+    std::vector<ControllerEvent>& list = ch.controllers[size_t(c)];
+    if (list.empty()) continue;
+    std::vector<ControllerEvent> merged;
+    size_t next = 0;
+    uint8_t value = 0;
+    for (const ProgramEvent& p : ch.programs) {
+      while (next < list.size() && list[next].tick < p.tick) {
+        value = list[next].value;
+        merged.push_back(list[next++]);
+      }
+      const bool givenNow = next < list.size() && list[next].tick == p.tick;
+      if (!givenNow && value != 0) {
+        merged.push_back({p.tick, value});
+        ++summary.restoredControllers;
+      }
+    }
+    merged.insert(merged.end(), list.begin() + long(next), list.end());
+    list = std::move(merged);
+  }
+}
+
+const PatchEntry* findProgram(const Bank& bank, int program) {
+  for (const PatchEntry& p : bank.programs) {
+    if (p.program == program) return &p;
+  }
+  return nullptr;
+}
+
+// The bank's patch for a program: its own, another of its family of eight,
+// or the lowest program the bank defines.
+const PatchEntry* resolveProgram(const Bank& bank, int program, int excluded) {
+  if (program != excluded) {
+    if (const PatchEntry* p = findProgram(bank, program)) return p;
+  }
+  const int family = program / kFamilySize * kFamilySize;
+  for (int i = 0; i < kFamilySize; ++i) {
+    if (family + i == excluded) continue;
+    if (const PatchEntry* p = findProgram(bank, family + i)) return p;
+  }
+  const PatchEntry* lowest = nullptr;
+  for (const PatchEntry& p : bank.programs) {
+    if (!lowest || p.program < lowest->program) lowest = &p;
+  }
+  return lowest;
+}
+
+// Chooses the tune program that holds the drum kit: the highest program
+// number no melodic channel selects (never 0, the program every channel
+// starts with). When all are taken, program 127 gives way to the kit and
+// plays another patch of its family.
+int chooseDrumSlot(const bool (&used)[kProgramCount]) {
+  for (int p = kProgramCount - 1; p > 0; --p) {
+    if (!used[p]) return p;
+  }
+  return kProgramCount - 1;
+}
+
+bool buildPatches(const Bank& bank, TuneDescription& tune, ImportSummary& summary,
+                  std::string& error) {
+  bool used[kProgramCount] = {};
+  used[0] = true;  // selected after initialisation
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    if (ch == kDrumChannel) continue;
+    for (const ProgramEvent& p : tune.channels[size_t(ch)].programs) used[p.program] = true;
+  }
+  ChannelEvents& drums = tune.channels[kDrumChannel];
+  const bool hasDrums = !drums.notes.empty();
+  int drumSlot = -1;
+  if (hasDrums) {
+    if (bank.drumKit.empty()) {
+      error = "the patch bank has no drum kit, but the drum channel (9) plays notes";
+      return false;
+    }
+    drumSlot = chooseDrumSlot(used);
+    drums.programs.insert(drums.programs.begin(), ProgramEvent{0, uint8_t(drumSlot)});
+    tune.patches.push_back({drumSlot, bank.drumKit});
+  }
+  for (int p = 0; p < kProgramCount; ++p) {
+    if (!used[p] || p == drumSlot) continue;
+    const PatchEntry* patch = resolveProgram(bank, p, -1);
+    if (!patch) {
+      error = "the patch bank defines no programs";
+      return false;
+    }
+    if (patch->program != p) ++summary.programsSubstituted;
+    tune.patches.push_back({p, patch->bytes});
+  }
+  // Program 127 lost its slot to the drum kit: its channels play a relative.
+  if (hasDrums && used[drumSlot]) {
+    const PatchEntry* patch = resolveProgram(bank, drumSlot, drumSlot);
+    if (!patch || patch->program == drumSlot) {
+      error = "the patch bank cannot serve program " + std::to_string(drumSlot) +
+              " beside the drum kit";
+      return false;
+    }
+    for (int ch = 0; ch < kChannelCount; ++ch) {
+      if (ch == kDrumChannel) continue;
+      for (ProgramEvent& e : tune.channels[size_t(ch)].programs) {
+        if (e.program == drumSlot) e.program = uint8_t(patch->program);
+      }
+    }
+    ++summary.programsSubstituted;
+    bool present = false;
+    for (const PatchEntry& e : tune.patches) present = present || e.program == patch->program;
+    if (!present) tune.patches.push_back({patch->program, patch->bytes});
+  }
+  return true;
+}
+
+// The speech renderer on the speech channel filters everything the channel
+// plays, so MIDI channel 15 moves to the highest channel the file leaves
+// free (never the drum channel). Only a file that uses all sixteen keeps it
+// there.
+void moveOffSpeechChannel(TuneDescription& tune, ImportSummary& summary) {
+  ChannelEvents& speech = tune.channels[size_t(kSpeechChannelIndex)];
+  if (speech.notes.empty()) return;
+  for (int ch = kSpeechChannelIndex - 1; ch >= 0; --ch) {
+    if (ch == kDrumChannel || !tune.channels[size_t(ch)].notes.empty()) continue;
+    tune.channels[size_t(ch)] = std::move(speech);
+    speech = ChannelEvents{};
+    summary.channel15PlaysOn = ch;
+    return;
+  }
+  summary.channel15PlaysOn = kSpeechChannelIndex;
+}
+
+void countKept(const TuneDescription& tune, ImportSummary& summary) {
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    const ChannelEvents& c = tune.channels[size_t(ch)];
+    if (c.notes.empty()) continue;
+    ++summary.channels;
+    summary.programChanges += int64_t(c.programs.size());
+    summary.bends += int64_t(c.bends.size());
+    for (const auto& list : c.controllers) summary.controllerChanges += int64_t(list.size());
+  }
+  summary.tempoRecords = int(tune.tempo.size());
+}
+
+void appendCount(std::string& text, int64_t count, const char* what) {
+  if (count == 0) return;
+  text += (text.empty() ? "" : ", ") + std::to_string(count) + " " + what;
+}
+
+}  // namespace
+
+std::string ImportSummary::line() const {
+  char head[200];
+  std::snprintf(head, sizeof head,
+                "%lld notes on %d channels, %d tempo records, %lld program changes, %lld "
+                "controller changes, %lld bends, %lld ticks",
+                (long long)notes, channels, tempoRecords, (long long)programChanges,
+                (long long)controllerChanges, (long long)bends, (long long)lengthTicks);
+  std::string adjusted;
+  appendCount(adjusted, merged, "same-tick values merged");
+  appendCount(adjusted, restoredControllers, "controllers restored after program changes");
+  appendCount(adjusted, notesClosedAtEnd, "notes ended at the end");
+  appendCount(adjusted, metresAdjusted, "time signatures adjusted");
+  appendCount(adjusted, programsSubstituted, "programs played by a relative");
+  std::string dropped;
+  appendCount(dropped, otherControllers, "controllers other than 1-7");
+  appendCount(dropped, pressure, "pressure messages");
+  appendCount(dropped, drumPrograms, "drum-channel program changes");
+  appendCount(dropped, sysEx, "SysEx messages");
+  appendCount(dropped, otherMeta, "other meta events");
+  appendCount(dropped, eventsOnSilentChannels, "events on channels without notes");
+  std::string text = std::string("imported ") + head;
+  if (channel15PlaysOn == kSpeechChannelIndex) {
+    text += "; channel 15 plays through the speech filter (no channel free)";
+  } else if (channel15PlaysOn >= 0) {
+    text += "; channel 15 plays on channel " + std::to_string(channel15PlaysOn);
+  }
+  if (!adjusted.empty()) text += "; " + adjusted;
+  text += "; dropped " + (dropped.empty() ? std::string("nothing") : dropped);
+  return text;
+}
+
+bool importSmf(const SmfFile& smf, const uint8_t* bytes, const Bank& bank, TuneDescription& out,
+               ImportSummary& summary, std::string& error) {
+  out = TuneDescription{};
+  summary = ImportSummary{};
+  error.clear();
+  out.ticksPerQuarter = smf.ticksPerQuarter;
+  out.global = bank.global;
+
+  Importer importer(bytes, summary, error);
+  if (!importer.walk(smf, out)) return false;
+  importer.closeHeldNotes(out);
+  dropListsOfSilentChannels(out, summary);
+  moveOffSpeechChannel(out, summary);
+  for (ChannelEvents& ch : out.channels) restoreControllers(ch, summary);
+  if (!buildPatches(bank, out, summary, error)) return false;
+
+  out.lengthTicks = int32_t(importer.lastTick());
+  summary.lengthTicks = out.lengthTicks;
+  countKept(out, summary);
+  return true;
+}
+
+bool importMidi(const uint8_t* bytes, size_t size, const Bank& bank, std::vector<uint8_t>& image,
+                ImportSummary& summary, std::string& error) {
+  image.clear();
+  SmfFile smf;
+  SmfError smfError;
+  if (!readSmf(bytes, size, smf, smfError)) {
+    error = smfError.text();
+    return false;
+  }
+  TuneDescription tune;
+  if (!importSmf(smf, bytes, bank, tune, summary, error)) return false;
+  if (!writeTuneImage(tune, image, error)) {
+    image.clear();
+    error = "the file does not fit a tune image: " + error;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace midi
