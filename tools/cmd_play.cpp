@@ -19,6 +19,7 @@
 #include "player/playback.h"
 #include "player/synth_sink.h"
 #include "tools/commands.h"
+#include "tools/midi/bank.h"
 
 namespace {
 
@@ -44,8 +45,9 @@ void installInterruptHandler() {
 
 void printHelp(FILE* out) {
   std::fprintf(out,
-               "usage: tune play IMAGE [--from-ms MS] [--seconds S]\n"
+               "usage: tune play IMAGE|FILE.mid [--from-ms MS] [--seconds S]\n"
                "\n"
+               "A Standard MIDI File is imported on the fly with the default patch bank.\n"
                "Plays a tune image through the audio device at 44,100 Hz, showing the\n"
                "position and the tune's length, until the tune has ended and rung out.\n"
                "Ctrl-C stops it. The audio device is SDL's default; SDL_AUDIODRIVER\n"
@@ -178,6 +180,16 @@ int runPlay(int argc, char** argv) {
 
   std::vector<uint8_t> image;
   if (!readImage(options.image, image)) return 1;
+  if (midi::looksLikeMidi(image.data(), image.size())) {  // MIDI files are imported on the fly
+    std::vector<uint8_t> file;
+    file.swap(image);
+    std::string summary, error;
+    if (!midi::imageFromMidi(file, image, summary, error)) {
+      std::fprintf(stderr, "tune play: '%s': %s\n", options.image, error.c_str());
+      return 1;
+    }
+    std::fprintf(stderr, "%s\n", summary.c_str());
+  }
   installInterruptHandler();
 
   // Live playback: sample-and-hold LFOs seed from the clock.

@@ -19,6 +19,7 @@
 #include "player/playback.h"
 #include "player/synth_sink.h"
 #include "tools/commands.h"
+#include "tools/midi/bank.h"
 
 namespace {
 
@@ -39,9 +40,10 @@ struct Options {
 void printHelp(FILE* out) {
   std::fprintf(
       out,
-      "usage: tune render IMAGE OUT.wav [--seconds S] [--from-ms MS] [--float] [--seed N]\n"
+      "usage: tune render IMAGE|FILE.mid OUT.wav [--seconds S] [--from-ms MS] [--float] [--seed N]\n"
       "\n"
-      "Renders a tune image offline, 44,100 Hz stereo. Without --seconds the file\n"
+      "Renders a tune image offline, 44,100 Hz stereo (a Standard MIDI File is\n"
+      "imported on the fly with the default patch bank). Without --seconds the file\n"
       "runs from the start position to the tune's end.\n"
       "\n"
       "  --seconds S   length of the file in seconds (S > 0)\n"
@@ -201,6 +203,16 @@ int runRender(int argc, char** argv) {
 
   std::vector<uint8_t> image;
   if (!readFile(o.image, image)) return 1;
+  if (midi::looksLikeMidi(image.data(), image.size())) {  // MIDI files are imported on the fly
+    std::vector<uint8_t> file;
+    file.swap(image);
+    std::string summary, error;
+    if (!midi::imageFromMidi(file, image, summary, error)) {
+      fail("'%s': %s", o.image, error.c_str());
+      return 1;
+    }
+    std::fprintf(stderr, "%s\n", summary.c_str());
+  }
 
   // The player without an audio device: the measuring pass and the
   // fast-forward are exactly those of live playback.

@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -17,6 +20,7 @@
 #include "support/patch_builder.h"
 #include "support/recording_sink.h"
 #include "support/tune_fixtures.h"
+#include "tools/midi/bank.h"
 
 using namespace testpatch;
 
@@ -615,4 +619,125 @@ TEST(MidiImport, EveryOnsetLiesWithinOneControlTickAfterItsTimeInTheTempoMap) {
     EXPECT_GE(onset, exact - 1.0);
     EXPECT_LE(onset, exact + 128.0);
   }
+}
+
+// --- The default bank ------------------------------------------------------
+
+namespace {
+
+const std::string kBankFolder = std::string(ORB_SOURCE_DIR) + "/assets/bank";
+
+// One note of `seconds` on a channel with a program, rendered through the
+// bank's patches.
+std::vector<float> playNote(const midi::Bank& bank, uint8_t channel, uint8_t program, uint8_t note,
+                            double seconds) {
+  const uint32_t ticks = uint32_t(seconds * 192);  // 96 per quarter at 120 per minute
+  Track t;
+  t.at(0, {uint8_t(0xC0 | channel), program})
+      .at(0, {uint8_t(0x90 | channel), note, 100})
+      .at(ticks, {uint8_t(0x80 | channel), note, 0})
+      .end();
+  const Imported r = import(smf(0, 96, {t}), bank);
+  EXPECT_TRUE(r.ok) << r.error;
+  SynthSink sink;
+  auto loaded = loadTune(r.tune, &sink);
+  const int frames = int(seconds * 44100);
+  std::vector<float> out(2 * size_t(frames));
+  renderFrames(*loaded->player, out.data(), frames);
+  return leftOf(out);
+}
+
+double crossingsPerSecond(const std::vector<float>& x, size_t frames) {
+  int count = 0;
+  for (size_t i = 1; i < frames && i < x.size(); ++i) count += (x[i - 1] < 0) != (x[i] < 0);
+  return count * 44100.0 / double(frames);
+}
+
+}  // namespace
+
+TEST(MidiBank, CoversEveryProgramAndEachOneSounds) {
+  midi::Bank bank;
+  std::string error;
+  ASSERT_TRUE(midi::loadBank(kBankFolder, bank, error)) << error;
+  ASSERT_EQ(bank.programs.size(), 128u);
+  bool seen[128] = {};
+  for (const PatchEntry& p : bank.programs) seen[p.program] = true;
+  for (int p = 0; p < 128; ++p) EXPECT_TRUE(seen[p]) << "program " << p;
+  EXPECT_FALSE(bank.drumKit.empty());
+  EXPECT_EQ(bank.global.size(), 22u);
+
+  for (const PatchEntry& p : bank.programs) {
+    SCOPED_TRACE("program " + std::to_string(p.program));
+    const std::vector<float> x = playNote(bank, 0, uint8_t(p.program), 69, 0.7);
+    float peak = 0.0f;
+    for (float v : x) peak = std::max(peak, std::fabs(v));
+    EXPECT_GT(rms(x), 0.01f);
+    EXPECT_LT(peak, 1.0f);  // a single note leaves room for a whole arrangement
+  }
+}
+
+TEST(MidiBank, NotesSoundAtTheirMidiPitch) {
+  midi::Bank bank;
+  std::string error;
+  ASSERT_TRUE(midi::loadBank(kBankFolder, bank, error)) << error;
+  // The flute is nearly a sine: MIDI note 69 is 440 Hz, 57 is 220 Hz.
+  const std::vector<float> a4 = playNote(bank, 0, 73, 69, 1.0);
+  const std::vector<float> a3 = playNote(bank, 0, 73, 57, 1.0);
+  const std::vector<float> steady4(a4.begin() + 11025, a4.begin() + 33075);
+  const std::vector<float> steady3(a3.begin() + 11025, a3.begin() + 33075);
+  EXPECT_NEAR(frequencyOf(steady4, 44100.0), 440.0, 440.0 * 0.01);
+  EXPECT_NEAR(frequencyOf(steady3, 44100.0), 220.0, 220.0 * 0.01);
+}
+
+TEST(MidiBank, DrumKitSoundsChangeWithTheKey) {
+  midi::Bank bank;
+  std::string error;
+  ASSERT_TRUE(midi::loadBank(kBankFolder, bank, error)) << error;
+  // Brightness by zero crossings over the first 50 ms of each hit: the kick
+  // is a low thump, the snare brighter, the hats and cymbals brightest.
+  auto brightness = [&](uint8_t key) {
+    const std::vector<float> x = playNote(bank, 9, 0, key, 0.3);
+    EXPECT_GT(rms(x, 0, 4410), 0.02f) << "key " << int(key);
+    return crossingsPerSecond(x, 2205);
+  };
+  const double kick = brightness(36);
+  const double snare = brightness(38);
+  const double hat = brightness(42);
+  const double cymbal = brightness(49);
+  EXPECT_LT(kick, 400.0);
+  EXPECT_GT(snare, 1.5 * kick);
+  EXPECT_GT(hat, 1.5 * snare);
+  EXPECT_GT(cymbal, hat);
+  // Toms rise in pitch with the key.
+  const std::vector<float> low = playNote(bank, 9, 0, 41, 0.3);
+  const std::vector<float> high = playNote(bank, 9, 0, 45, 0.3);
+  EXPECT_GT(crossingsPerSecond(high, 2205), crossingsPerSecond(low, 2205));
+}
+
+TEST(MidiBank, BadBanksAreReportedWithFileAndLine) {
+  std::string error;
+  midi::Bank bank;
+  EXPECT_FALSE(midi::loadBank(std::string(ORB_BINARY_DIR) + "/no-such-bank", bank, error));
+  EXPECT_NE(error.find("not a folder"), std::string::npos) << error;
+
+  const std::string folder = std::string(ORB_BINARY_DIR) + "/midi_bad_bank";
+  std::filesystem::create_directories(folder);
+  {
+    FILE* f = std::fopen((folder + "/bank.patch").c_str(), "w");
+    std::fputs("patch a program=0\nend\npatch b program=1\n  osc1 mode=wobble\nend\n", f);
+    std::fclose(f);
+  }
+  EXPECT_FALSE(midi::loadBank(folder, bank, error));
+  EXPECT_NE(error.find("bank.patch:4"), std::string::npos) << error;
+  {
+    FILE* f = std::fopen((folder + "/bank.patch").c_str(), "w");
+    std::fputs("patch a program=0\nend\n", f);
+    std::fclose(f);
+    f = std::fopen((folder + "/global.tune").c_str(), "w");
+    std::fputs("global\n  reverb level=40\n  master lowcut=1 wobble=3\nend\n", f);
+    std::fclose(f);
+  }
+  EXPECT_FALSE(midi::loadBank(folder, bank, error));
+  EXPECT_NE(error.find("global.tune:3"), std::string::npos) << error;
+  std::filesystem::remove_all(folder);
 }
