@@ -26,7 +26,9 @@ constexpr float kMaxPoleCutoff = 0.9f;
 constexpr float kSaturationLimit = 2.4494898f;
 
 void setupStateVariable(Filter& f, float cutoff, float resonance) {
-  const float damp = 1.0f - resonance * kParamScale;
+  // Resonance past 128 would make the damping negative and the filter grow
+  // without bound; it stays at the self-oscillating edge instead.
+  const float damp = std::max(1.0f - resonance * kParamScale, 0.0f);
   const float limit = (std::sqrt(damp * damp + 4.0f) - damp) * kStateVariableMargin;
   f.freq = std::min(cutoff, limit);
   f.damp = damp;

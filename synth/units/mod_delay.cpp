@@ -101,10 +101,12 @@ void reset(ModDelay& d) {
 }
 
 void setup(ModDelay& d, const float* m, const SynthConstants& k) {
-  const float v = (m[0] - 64.0f) / 64.0f;
+  // Settings past 128 stay at the ends of the ranges: a feedback beyond 1
+  // would make every echo louder than the last, without bound.
+  const float v = std::clamp((m[0] - 64.0f) / 64.0f, -1.0f, 1.0f);
   d.wet = v;
   d.dry = 1.0f - std::fabs(v);
-  d.feedback = (m[1] - 64.0f) / 64.0f;
+  d.feedback = std::clamp((m[1] - 64.0f) / 64.0f, -1.0f, 1.0f);
 
   // Base delays scale with the line: 8 samples per step on 2,048-sample
   // lines, 248 on 32,768-sample lines. Reads are masked, so any value is safe.

@@ -1,5 +1,6 @@
 #include "synth/units/oscillator.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "synth/units/numeric.h"
@@ -22,6 +23,7 @@ constexpr float kParamCentre = 64.0f;       // centre of transpose and fine tune
 constexpr float kCentreNote = 60.0f;        // note that plays at BasePhaseStep
 constexpr float kSemitone = 0.0833333358f;  // 1/12 to single precision
 constexpr float kNoiseOctaves = 10.0f;      // span of the noise filter frequency
+constexpr float kNoiseStabilityMargin = 0.98f;
 constexpr float kAuxGain = 0.6f;            // aux input gain on (left + right)
 constexpr uint32_t kQuarterCycle = 0x40000000u;
 
@@ -509,15 +511,21 @@ void setup(Oscillator& osc, const float* p, const SynthConstants& k) {
   osc.pitchOffset = (p[2] - kParamCentre) + (p[3] - kParamCentre) / kParamRange;
   const float colour = p[4] / kParamRange;
   osc.colourThreshold = halfCycleToPhase(colour);
-  osc.noiseDamping = 1.0f - std::sqrt(colour);
+  // A colour past 128 would make the damping negative: the noise filter
+  // would grow without bound.
+  osc.noiseDamping = std::max(1.0f - std::sqrt(colour), 0.0f);
   osc.level = p[5] / kParamRange;
   updatePitch(osc, k);
 }
 
 void updatePitch(Oscillator& osc, const SynthConstants& k) {
   const float offset = osc.pitchOffset;
-  osc.noiseFrequency =
-      exp2Single(kNoiseOctaves * (offset - kParamCentre) / kParamRange) * k.rateScale;
+  // Transposed past 128 the noise filter's frequency would leave its stable
+  // range (below sqrt(q^2 + 4) - q); it stops short of the edge instead.
+  const float q = osc.noiseDamping;
+  const float stable = (std::sqrt(q * q + 4.0f) - q) * kNoiseStabilityMargin;
+  osc.noiseFrequency = std::min(
+      exp2Single(kNoiseOctaves * (offset - kParamCentre) / kParamRange) * k.rateScale, stable);
   // A step that overflows the signed range rounds to 2^31: half a cycle per sample.
   osc.phaseStep = static_cast<uint32_t>(
       roundToInt(k.basePhaseStep * exp2Single(((osc.pitch + offset) - kCentreNote) * kSemitone)));

@@ -136,9 +136,11 @@ void setup(Reverb& r, const float* g, const SynthConstants& k) {
   const float t = ratio * ratio * k.rateScale;
   for (int i = 0; i < kReverbCombs; ++i) r.combGain[i] = std::pow(kCombBase[i], t);
   for (int i = 0; i < kReverbAllPasses; ++i) r.allPassGain[i] = std::pow(kAllPassBase[i], t);
-  r.damping = g[1] / 128.0f * k.rateScale;
+  // One-pole coefficients beyond 1 overshoot and, inside the feedback of the
+  // combs, diverge: settings past 128 stay at the strongest stable value.
+  r.damping = std::min(g[1] / 128.0f * k.rateScale, 1.0f);
   const float cut = g[2] / 128.0f;
-  r.lowCut = cut * cut * cut * cut * k.rateScale;
+  r.lowCut = std::min(cut * cut * cut * cut * k.rateScale, 1.0f);
   r.inputGain = g[3] / 128.0f;
 }
 
