@@ -18,13 +18,13 @@
 namespace {
 
 constexpr uint32_t kNoiseSeeds[3] = {0xDEADBEEFu, 0xBAADF00Du, 0xD3ADC0DEu};
-constexpr float kParamRange = 128.0f;       // parameters run 0..128
-constexpr float kParamCentre = 64.0f;       // centre of transpose and fine tune
-constexpr float kCentreNote = 60.0f;        // note that plays at BasePhaseStep
-constexpr float kSemitone = 0.0833333358f;  // 1/12 to single precision
-constexpr float kNoiseOctaves = 10.0f;      // span of the noise filter frequency
-constexpr float kNoiseStabilityMargin = 0.98f;
-constexpr float kAuxGain = 0.6f;            // aux input gain on (left + right)
+constexpr float kParamRange = 128.0f;           // parameters run 0..128
+constexpr float kParamCentre = 64.0f;           // centre of transpose and fine tune
+constexpr float kCentreNote = 60.0f;            // note that plays at BasePhaseStep
+constexpr float kSemitone = 0.0833333358f;      // 1/12 to single precision
+constexpr float kNoiseOctaves = 10.0f;          // span of the noise filter frequency
+constexpr float kNoiseStabilityMargin = 0.98f;  // keeps the noise filter off its edge
+constexpr float kAuxGain = 0.6f;                // aux input gain on (left + right)
 constexpr uint32_t kQuarterCycle = 0x40000000u;
 
 enum class Write { Add, Replace, Ring };
