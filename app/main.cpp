@@ -1,7 +1,7 @@
 // orb2k16: the demo. Takes no arguments and always ends with exit code 0.
 #include "app/demo.h"
-#include "app/plain_scene.h"
+#include "app/frame.h"
 
 int main() {
-  return runDemo(kPlainScene);
+  return runDemo(kShaderScene);
 }

@@ -3,7 +3,9 @@
 # Source it; every process it starts is ended on exit.
 set -uo pipefail
 
-ORB_DEMO=${ORB_BINARY_DIR:-build}/app/orb2k16
+# The window tests run the demo without its shader scene (see app/plain_main.cpp);
+# tests of the picture set ORB_DEMO to the demo itself before sourcing this.
+ORB_DEMO=${ORB_DEMO:-${ORB_BINARY_DIR:-build}/app/orb2k16-plain}
 orb_tmp=$(mktemp -d "${TMPDIR:-/tmp}/orb-e2e.XXXXXX")
 orb_xvfb_pid=
 orb_demo_pid=
