@@ -412,8 +412,6 @@ bool Compiler::channelLine(const SourceLine& line, int32_t start, int32_t end) {
 
 bool Compiler::arrange() {
   if (!songSeen_) return fail(SourcePos{}, "the source has no song");
-  for (const ChannelDecl& c : channels_)
-    if (c.program >= 0) builds_[size_t(c.number)].programs[0] = uint8_t(c.program);
   setTempo(0);
   int32_t tick = 0;
   int32_t sectionStart = -1;
@@ -442,6 +440,12 @@ bool Compiler::arrange() {
   }
   if (tick == 0) return fail(songPos_, "the song has no sections");
   lengthTicks_ = tick;
+  // A channel's first program goes out only if the channel plays at all (a
+  // channel without notes can carry no other list); patterns may override it.
+  for (const ChannelDecl& c : channels_) {
+    ChannelBuild& b = builds_[size_t(c.number)];
+    if (c.program >= 0 && !b.notes.empty()) b.programs.emplace(0, uint8_t(c.program));
+  }
   addEndMarker();
   return checkPrograms();
 }

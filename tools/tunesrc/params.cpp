@@ -49,11 +49,14 @@ void addFilter(std::vector<ParamInfo>& t, const char* type, const char* cutoff,
   t.push_back({resonance, base + 2, ValueForm::Plain, 0, nullptr});
 }
 
-void addShaper(std::vector<ParamInfo>& t, const char* const (&n)[4], int base) {
+// The fourth shaper byte is a bias for saturate and clip (centred) and the
+// bit-flip mask for crush (plain); it has a name for each reading.
+void addShaper(std::vector<ParamInfo>& t, const char* const (&n)[5], int base) {
   t.push_back({n[0], base + 0, ValueForm::Choice, 0, kDistModes});
   t.push_back({n[1], base + 1, ValueForm::Plain, 32, nullptr});  // drive 1.0
   t.push_back({n[2], base + 2, ValueForm::Plain, 128, nullptr});
   t.push_back({n[3], base + 3, ValueForm::Centred, kCentre, nullptr});
+  t.push_back({n[4], base + 3, ValueForm::Plain, kCentre, nullptr});
 }
 
 void addEnvelope(std::vector<ParamInfo>& t, const char* const (&n)[6], int base) {
@@ -109,7 +112,8 @@ std::vector<ParamInfo> makePatchTable() {
   addFilter(t, "filter2.type", "filter2.cutoff", "filter2.resonance", 23);
   t.push_back({"routing", 26, ValueForm::Choice, 1, kRoutings});
   t.push_back({"balance", 27, ValueForm::Centred, kCentre, nullptr});
-  addShaper(t, {"shaper.mode", "shaper.drive", "shaper.amount", "shaper.shape"}, 28);
+  addShaper(t, {"shaper.mode", "shaper.drive", "shaper.amount", "shaper.shape", "shaper.flips"},
+            kVoiceShaper);
   addEnvelope(
       t, {"env1.attack", "env1.decay", "env1.sustain", "env1.slope", "env1.release", "env1.gain"},
       32);
@@ -135,7 +139,9 @@ std::vector<ParamInfo> makePatchTable() {
   t.push_back({"delay", ch + 6, ValueForm::Plain, 0, nullptr});
   t.push_back({"order", ch + 7, ValueForm::Choice, 0, kOrders});
   t.push_back({"bassboost", ch + 8, ValueForm::Plain, 0, nullptr});
-  addShaper(t, {"chshaper.mode", "chshaper.drive", "chshaper.amount", "chshaper.shape"}, ch + 9);
+  addShaper(
+      t, {"chshaper.mode", "chshaper.drive", "chshaper.amount", "chshaper.shape", "chshaper.flips"},
+      kChannelShaper);
   addDelay(t,
            {"chdelay.mix", "chdelay.feedback", "chdelay.left", "chdelay.right", "chdelay.rate",
             "chdelay.depth", "chdelay.spread"},

@@ -24,6 +24,11 @@ struct ParamInfo {
   const char* const* choices;  // null-terminated names for ValueForm::Choice
 };
 
+// Patch bytes of the two shapers (mode, drive, amount, shape).
+constexpr int kVoiceShaper = 28;
+constexpr int kChannelShaper = 59 + 9;
+constexpr int kShaperShape = 3;
+
 // Every voice and channel parameter of a patch (bytes 0..87), by name.
 const std::vector<ParamInfo>& patchParams();
 // The 22 global parameters, by name.

@@ -19,8 +19,11 @@ bool splitPair(const std::string& token, std::string& key, std::string& value) {
   return true;
 }
 
+// Which parameter bytes a block names, for defaults that depend on others.
+using Named = std::vector<bool>;
+
 bool setParam(const std::string& name, const std::string& value, const SourcePos& pos,
-              std::vector<uint8_t>& bytes, BuildError& error) {
+              std::vector<uint8_t>& bytes, Named& named, BuildError& error) {
   const ParamInfo* param = findParam(patchParams(), name);
   if (!param) {
     error = {pos, "unknown patch parameter '" + name + "'"};
@@ -31,7 +34,17 @@ bool setParam(const std::string& name, const std::string& value, const SourcePos
     error = {pos, reason};
     return false;
   }
+  named[size_t(param->index)] = true;
   return true;
+}
+
+// A crushing shaper reads its fourth byte as a bit-flip mask, where the
+// centred default of the bias would flip the sign bit: unless the patch names
+// it, a crusher flips nothing.
+void settleShaper(int base, std::vector<uint8_t>& bytes, const Named& named) {
+  const int shape = base + kShaperShape;
+  if ((bytes[size_t(base)] & kDistModeMask) == int(DistMode::Crush) && !named[size_t(shape)])
+    bytes[size_t(shape)] = 0;
 }
 
 bool addRoute(const SourceLine& line, std::vector<uint8_t>& bytes, BuildError& error) {
@@ -67,7 +80,8 @@ bool addRoute(const SourceLine& line, std::vector<uint8_t>& bytes, BuildError& e
   return true;
 }
 
-bool applyLine(const SourceLine& line, std::vector<uint8_t>& bytes, BuildError& error) {
+bool applyLine(const SourceLine& line, std::vector<uint8_t>& bytes, Named& named,
+               BuildError& error) {
   const auto& t = line.tokens;
   const std::string& head = t[0];
   if (head == "route") return addRoute(line, bytes, error);
@@ -91,7 +105,7 @@ bool applyLine(const SourceLine& line, std::vector<uint8_t>& bytes, BuildError& 
         error = {line.pos, "expected key=value after '" + head + "', not '" + t[i] + "'"};
         return false;
       }
-      if (!setParam(head + "." + key, value, line.pos, bytes, error)) return false;
+      if (!setParam(head + "." + key, value, line.pos, bytes, named, error)) return false;
     }
     return true;
   }
@@ -103,7 +117,7 @@ bool applyLine(const SourceLine& line, std::vector<uint8_t>& bytes, BuildError& 
     }
     return false;
   }
-  return setParam(head, t[1], line.pos, bytes, error);
+  return setParam(head, t[1], line.pos, bytes, named, error);
 }
 
 }  // namespace
@@ -121,6 +135,7 @@ bool parsePatchBlock(const std::vector<SourceLine>& lines, size_t& at,
   out.name = t[1];
   out.pos = header.pos;
   out.bytes = defaultPatchBytes();
+  out.named.assign(kPatchHeaderSize, false);
   bool haveProgram = false;
   for (size_t i = 2; i < t.size(); ++i) {
     std::string key, value;
@@ -145,6 +160,7 @@ bool parsePatchBlock(const std::vector<SourceLine>& lines, size_t& at,
         return false;
       }
       out.bytes = base->bytes;
+      out.named = base->named;
     } else {
       error = {header.pos, "unknown patch option '" + key + "' (program, base)"};
       return false;
@@ -154,6 +170,7 @@ bool parsePatchBlock(const std::vector<SourceLine>& lines, size_t& at,
     error = {header.pos, "patch '" + out.name + "' needs program=N"};
     return false;
   }
+  Named& named = out.named;
   for (++at; at < lines.size(); ++at) {
     const SourceLine& line = lines[at];
     if (line.pos.file != header.pos.file) break;
@@ -162,9 +179,11 @@ bool parsePatchBlock(const std::vector<SourceLine>& lines, size_t& at,
         error = {line.pos, "'end' takes nothing after it"};
         return false;
       }
+      settleShaper(kVoiceShaper, out.bytes, named);
+      settleShaper(kChannelShaper, out.bytes, named);
       return true;
     }
-    if (!applyLine(line, out.bytes, error)) return false;
+    if (!applyLine(line, out.bytes, named, error)) return false;
   }
   error = {header.pos, "patch '" + out.name + "' has no 'end' in its file"};
   return false;

@@ -25,6 +25,7 @@ struct PatchDefinition {
   int program = 0;             // 0..127
   SourcePos pos;               // the header line
   std::vector<uint8_t> bytes;  // 90 bytes, then 3 per route
+  std::vector<bool> named;     // per parameter byte: given by this patch or its base
 };
 
 constexpr int kMaxPolyphony = 64;

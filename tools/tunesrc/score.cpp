@@ -15,6 +15,10 @@ constexpr int kGridLevels = 9;    // step characters '1'..'9'
 constexpr int kGridAccent = 127;  // 'X'
 constexpr int kGridGhost = 60;    // 'o'
 constexpr int kMaxNote = 127;
+// Names follow the synthesizer's tuning, where note 60 sounds at 130.81 Hz:
+// c3 = 60, so c-2 is note 0.
+constexpr long kLowestOctave = -2;
+constexpr long kHighestOctave = 8;
 constexpr int kMaxValue = 127;
 constexpr int32_t kMaxPatternTicks = 1 << 22;
 
@@ -307,8 +311,9 @@ bool parseNoteName(const std::string& text, uint8_t& note) {
     ++i;
   }
   long octave = 0;
-  if (!parseInteger(text.substr(i), octave) || octave < -1 || octave > 9) return false;
-  const long midi = (octave + 1) * 12 + value;
+  if (!parseInteger(text.substr(i), octave) || octave < kLowestOctave || octave > kHighestOctave)
+    return false;
+  const long midi = (octave - kLowestOctave) * 12 + value;
   if (midi < 0 || midi > kMaxNote) return false;
   note = uint8_t(midi);
   return true;

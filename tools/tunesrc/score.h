@@ -58,7 +58,8 @@ bool parsePatternBlock(const std::vector<SourceLine>& lines, size_t& at, int32_t
                        const std::vector<PatchDefinition>& patches, Pattern& out,
                        BuildError& error);
 
-// Reads a note name: c4 = 60, c#4 = 61, db4 = 61, b3 = 59, bb3 = 58, c-1 = 0.
+// Reads a note name in the synthesizer's tuning (note 60 sounds at 130.81 Hz,
+// a C): c3 = 60, c#3 = db3 = 61, b2 = 59, bb2 = 58, a1 = 45 (55 Hz), c-2 = 0.
 bool parseNoteName(const std::string& text, uint8_t& note);
 
 // Reads a length "/N" with N = 1, 2, 4, ... 64, optionally dotted "/4." or
