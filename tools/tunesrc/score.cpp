@@ -103,21 +103,22 @@ bool needLength(LaneContext& c, const LaneState& s, const std::string& t) {
   return c.fail("'" + t + "' has no length: set one first, e.g. /8");
 }
 
-// Splits "body/len@vel" into its parts; the suffixes are optional.
+// Splits "body/len@vel" (or "body@vel/len") into its parts; the suffixes
+// are optional.
 void splitSuffixes(const std::string& t, std::string& body, std::string& length,
                    std::string& velocity) {
-  std::string rest = t;
-  const size_t at = rest.find('@');
-  if (at != std::string::npos) {
-    velocity = rest.substr(at + 1);
-    rest = rest.substr(0, at);
+  size_t at = t.find_first_of("/@", 1);
+  body = t.substr(0, at);
+  while (at != std::string::npos) {
+    const size_t next = t.find_first_of("/@", at + 1);
+    const std::string part = t.substr(at, next == std::string::npos ? next : next - at);
+    if (part[0] == '/') {
+      length = part;
+    } else {
+      velocity = part.substr(1);
+    }
+    at = next;
   }
-  const size_t slash = rest.find('/');
-  if (slash != std::string::npos) {
-    length = rest.substr(slash);
-    rest = rest.substr(0, slash);
-  }
-  body = rest;
 }
 
 bool programToken(LaneContext& c, LaneState& s, const std::string& value) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -32,8 +33,10 @@ bool readFileText(const std::string& path, std::string& text) {
   return text.size() <= kMaxSourceBytes;
 }
 
-bool readInto(const std::string& path, const SourcePos& from, int depth,
+bool readInto(const std::string& given, const SourcePos& from, int depth,
               std::vector<std::string>& open, std::vector<SourceLine>& lines, BuildError& error) {
+  // "a/patches/../main.tune" and "a/main.tune" are one file.
+  const std::string path = std::filesystem::path(given).lexically_normal().string();
   if (std::find(open.begin(), open.end(), path) != open.end()) {
     error = {from, "'" + path + "' includes itself"};
     return false;

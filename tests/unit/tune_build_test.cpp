@@ -1,0 +1,531 @@
+// The tune source compiler: the demo's source builds into exactly the image
+// the demo embeds and survives the parser and the sequencer with its counts;
+// the score notation lands on the ticks and values it promises; patch
+// parameters land in the right bytes and sound; errors name file and line.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "player/sequencer.h"
+#include "player/synth_sink.h"
+#include "support/recording_sink.h"
+#include "synth/synth.h"
+#include "tools/tunesrc/compile.h"
+#include "tools/tunesrc/patch_parser.h"
+
+extern const unsigned char kTuneImage[];
+extern const unsigned long kTuneImage_size;
+
+namespace {
+
+namespace fs = std::filesystem;
+using tunesrc::BuildError;
+
+const std::string kDemoSource = std::string(ORB_SOURCE_DIR) + "/assets/tune";
+
+// A folder of source files that disappears with the test.
+class SourceTree {
+ public:
+  SourceTree() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    dir_ =
+        fs::temp_directory_path() / ("tunesrc-" + std::to_string(::getpid()) + "-" + info->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+  }
+  ~SourceTree() { fs::remove_all(dir_); }
+  std::string write(const std::string& name, const std::string& text) const {
+    const fs::path path = dir_ / name;
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << text;
+    return path.string();
+  }
+  std::string root() const { return dir_.string(); }
+
+ private:
+  fs::path dir_;
+};
+
+// One patch at program 0 and channel `a` (0) playing it.
+const std::string kPrelude =
+    "patch p program=0\n"
+    "end\n"
+    "channel a 0 program=p\n";
+
+TuneDescription compile(const std::string& main, BuildError* error = nullptr) {
+  SourceTree tree;
+  tree.write("main.tune", main);
+  TuneDescription tune;
+  BuildError e;
+  const bool ok = tunesrc::compileTuneSource(tree.root(), tune, e);
+  if (error) {
+    *error = e;
+  } else {
+    EXPECT_TRUE(ok) << e.text();
+  }
+  return tune;
+}
+
+struct Note {
+  int32_t tick;
+  int note;
+  int velocity;
+  bool operator==(const Note&) const = default;
+};
+
+std::vector<Note> notesOf(const ChannelEvents& ch) {
+  std::vector<Note> out;
+  for (const NoteEvent& n : ch.notes) out.push_back({n.tick, n.note, n.velocity});
+  return out;
+}
+
+// Messages per channel as the synthesizer receives them.
+struct Delivered {
+  std::array<int, kChannelCount> noteOns{}, noteOffs{}, programs{}, controllers{}, bends{};
+};
+
+Delivered decode(const RecordingSink& sink) {
+  Delivered d;
+  for (const RecordedList& list : sink.lists) {
+    uint8_t status = 0;
+    for (size_t i = 0; i < list.bytes.size() && list.bytes[i] != kEventListEnd;) {
+      if (list.bytes[i] & 0x80) status = list.bytes[i++];
+      const int ch = status & 0x0F;
+      const int kind = status >> 4;
+      const int size = (kind == 0xC || kind == 0xD) ? 1 : 2;
+      if (kind == 0x9) (list.bytes[i + 1] ? d.noteOns : d.noteOffs)[size_t(ch)]++;
+      if (kind == 0xC) d.programs[size_t(ch)]++;
+      if (kind == 0xB) d.controllers[size_t(ch)]++;
+      if (kind == 0xE) d.bends[size_t(ch)]++;
+      i += size_t(size);
+    }
+  }
+  return d;
+}
+
+// --- the demo tune -----------------------------------------------------------
+
+TEST(DemoTune, EmbeddedImageIsWhatTheSourceBuilds) {
+  std::vector<uint8_t> fresh;
+  BuildError error;
+  ASSERT_TRUE(tunesrc::buildTuneImage(kDemoSource, fresh, error)) << error.text();
+  ASSERT_EQ(fresh.size(), size_t(kTuneImage_size));
+  EXPECT_TRUE(std::equal(fresh.begin(), fresh.end(), kTuneImage));
+}
+
+TEST(DemoTune, RoundTripsThroughParserAndSequencerWithItsCounts) {
+  TuneDescription tune;
+  BuildError error;
+  ASSERT_TRUE(tunesrc::compileTuneSource(kDemoSource, tune, error)) << error.text();
+  std::vector<uint8_t> image;
+  std::string reason;
+  ASSERT_TRUE(writeTuneImage(tune, image, reason)) << reason;
+
+  auto player = std::make_unique<PlayerState>();
+  const ParseResult parsed = parseTuneImage(image.data(), image.size(), player->tune);
+  ASSERT_TRUE(parsed) << parsed.reason;
+  const TuneImage& t = player->tune;
+  EXPECT_EQ(t.tempo.count, int32_t(tune.tempo.size()));
+  EXPECT_EQ(t.textCount, int32_t(tune.texts.size()));
+  Delivered expected;
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    const ChannelEvents& src = tune.channels[size_t(ch)];
+    const ChannelLists& lists = t.channels[ch];
+    EXPECT_EQ(lists.notes.count, int32_t(src.notes.size())) << "channel " << ch;
+    EXPECT_EQ(lists.programs.count, int32_t(src.programs.size())) << "channel " << ch;
+    EXPECT_EQ(lists.bends.count, int32_t(src.bends.size())) << "channel " << ch;
+    for (int c = 0; c < kControllerListCount; ++c) {
+      EXPECT_EQ(lists.controllers[c].count, int32_t(src.controllers[size_t(c)].size()))
+          << "channel " << ch << " controller " << c + 1;
+      expected.controllers[size_t(ch)] += int(src.controllers[size_t(c)].size());
+    }
+    for (const NoteEvent& n : src.notes)
+      (n.velocity ? expected.noteOns : expected.noteOffs)[size_t(ch)]++;
+    expected.programs[size_t(ch)] = int(src.programs.size());
+    expected.bends[size_t(ch)] = int(src.bends.size());
+  }
+
+  // Every record reaches the synthesizer: nothing is lost to the rules of
+  // tick 0 or to records beyond the tune's end.
+  RecordingSink sink;
+  player->sink = &sink;
+  resetSequencer(*player);
+  const TuneLength length = measureTune(*player);
+  ASSERT_TRUE(length.ok);
+  const Delivered got = decode(sink);
+  EXPECT_EQ(got.noteOns, expected.noteOns);
+  EXPECT_EQ(got.noteOffs, expected.noteOffs);
+  EXPECT_EQ(got.programs, expected.programs);
+  EXPECT_EQ(got.controllers, expected.controllers);
+  EXPECT_EQ(got.bends, expected.bends);
+}
+
+TEST(DemoTune, IsAWholePieceThatLoopsOnTheBarLine) {
+  TuneDescription tune;
+  BuildError error;
+  ASSERT_TRUE(tunesrc::compileTuneSource(kDemoSource, tune, error)) << error.text();
+  std::vector<uint8_t> image;
+  std::string reason;
+  ASSERT_TRUE(writeTuneImage(tune, image, reason)) << reason;
+  auto player = std::make_unique<PlayerState>();
+  ASSERT_TRUE(parseTuneImage(image.data(), image.size(), player->tune));
+  resetSequencer(*player);
+  const TuneLength length = measureTune(*player);
+
+  // 2½ to 4 minutes, ending on the last tick, which is a bar line.
+  EXPECT_GE(length.lengthMs, 150000);
+  EXPECT_LE(length.lengthMs, 240000);
+  EXPECT_EQ(length.lastTick, tune.lengthTicks);
+  const int32_t bar = tune.ticksPerQuarter * 4;
+  EXPECT_EQ(tune.lengthTicks % bar, 0);
+
+  int playing = 0;
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    // Every note that starts also ends: nothing hangs into the repeat.
+    std::map<int, int> held;
+    for (const NoteEvent& n : tune.channels[size_t(ch)].notes) held[n.note] += n.velocity ? 1 : -1;
+    for (const auto& [note, count] : held)
+      EXPECT_EQ(count, 0) << "channel " << ch << " note " << note;
+    playing += !tune.channels[size_t(ch)].notes.empty();
+  }
+  EXPECT_GE(playing, 8);
+
+  // The sung text waits for one note per syllable: the speech channel plays
+  // whole phrases, so the words stay on their notes through every repeat.
+  ASSERT_FALSE(tune.texts.empty());
+  const auto syllables = std::count(tune.texts[0].begin(), tune.texts[0].end(), '!');
+  ASSERT_GT(syllables, 0);
+  const auto& sung = tune.channels[kSpeechChannel].notes;
+  const auto starts = std::count_if(sung.begin(), sung.end(), [](auto& n) { return n.velocity; });
+  EXPECT_GT(starts, 0);
+  EXPECT_EQ(starts % syllables, 0);
+}
+
+// --- score notation ----------------------------------------------------------
+
+TEST(Score, LengthsGateTiesChordsAndVelocities) {
+  const TuneDescription t = compile(kPrelude +
+                                    "pattern x\n"
+                                    "  notes /8 gate=50 a1 c3+e3/4 - d3@70/8 /8t g3 g3 g3\n"
+                                    "end\n"
+                                    "song\n  section s bars=1\n    a x\nend\n");
+  // 96 ticks per quarter: an eighth is 48, a triplet eighth 32; each note
+  // sounds for half of what is written.
+  const std::vector<Note> expected = {
+      {0, 45, 100},   {24, 45, 0},    // a1 = 55 Hz
+      {48, 60, 100},  {48, 64, 100},  // the chord, tied over two quarters
+      {144, 60, 0},   {144, 64, 0},  {240, 62, 70},  {264, 62, 0},  //
+      {288, 67, 100}, {304, 67, 0},  {320, 67, 100}, {336, 67, 0}, {352, 67, 100}, {368, 67, 0},
+  };
+  EXPECT_EQ(notesOf(t.channels[0]), expected);
+}
+
+TEST(Score, TripletsPastTheBarAreCutAndTheBarEndsEverything) {
+  const TuneDescription t = compile(kPrelude +
+                                    "pattern x bars=2\n"
+                                    "  notes /1 c3 /4 d3 /8t e3 e3 e3 f3/2\n"
+                                    "end\n"
+                                    "song\n  section s bars=1\n    a x\nend\n");
+  // Only the whole note fits the one-bar section; it ends with the section.
+  EXPECT_EQ(notesOf(t.channels[0]), (std::vector<Note>{{0, 60, 100}, {345, 60, 0}}));
+  EXPECT_EQ(t.lengthTicks, 384);
+}
+
+TEST(Score, TranspositionRepeatsAndFillingTheSection) {
+  const TuneDescription t = compile(kPrelude +
+                                    "pattern x\n  notes /1 gate=100 a2\nend\n"
+                                    "song\n  section s bars=5\n    a x+2*2 rest x-12\nend\n");
+  std::vector<int> starts;
+  std::vector<int32_t> ticks;
+  for (const NoteEvent& n : t.channels[0].notes) {
+    if (n.velocity) {
+      starts.push_back(n.note);
+      ticks.push_back(n.tick);
+    }
+  }
+  // x+2, x+2, a silent bar, x-12, and the list starts again for bar five.
+  EXPECT_EQ(starts, (std::vector<int>{59, 59, 45, 59}));
+  EXPECT_EQ(ticks, (std::vector<int32_t>{0, 384, 1152, 1536}));
+}
+
+TEST(Score, RepeatedPitchEndsBeforeItStartsAgain) {
+  const TuneDescription t = compile(kPrelude +
+                                    "pattern x\n  notes /4 gate=100 c3 c3 c3 c3\nend\n"
+                                    "song\n  section s bars=1\n    a x\nend\n");
+  const auto& n = t.channels[0].notes;
+  ASSERT_EQ(n.size(), 8u);
+  for (size_t i = 1; i + 1 < n.size(); i += 2) {
+    EXPECT_EQ(n[i].tick, n[i + 1].tick);
+    EXPECT_EQ(n[i].velocity, 0) << "the old note ends first at tick " << n[i].tick;
+    EXPECT_GT(n[i + 1].velocity, 0);
+  }
+}
+
+TEST(Score, GridStepsAndLevels) {
+  const TuneDescription t = compile(kPrelude +
+                                    "pattern x\n  grid c2 /16 @90 x.X. o..9 ....  ....\nend\n"
+                                    "song\n  section s bars=1\n    a x\nend\n");
+  std::vector<Note> ons;
+  for (const Note& n : notesOf(t.channels[0]))
+    if (n.velocity) ons.push_back(n);
+  EXPECT_EQ(ons, (std::vector<Note>{{0, 48, 90}, {48, 48, 127}, {96, 48, 60}, {168, 48, 127}}));
+}
+
+TEST(Score, ControllerRampsReachTheirEndsAndStepsHold) {
+  const TuneDescription t = compile(kPrelude +
+                                    "pattern x\n"
+                                    "  notes /1 c3\n"
+                                    "  cc 1 /2 0>127 r\n"
+                                    "  cc 5 /4 10 20 30>10\n"
+                                    "  bend /2 -8192 8191\n"
+                                    "end\n"
+                                    "song\n  section s bars=1\n    a x\nend\n");
+  const auto& ramp = t.channels[0].controllers[0];
+  ASSERT_GE(ramp.size(), 8u);
+  EXPECT_EQ(ramp.front().tick, 0);
+  EXPECT_EQ(ramp.front().value, 0);
+  EXPECT_EQ(ramp.back().tick, 192);
+  EXPECT_EQ(ramp.back().value, 127);
+  for (size_t i = 1; i < ramp.size(); ++i) {
+    EXPECT_GE(ramp[i].tick - ramp[i - 1].tick, 96 / 16);  // no denser than a 64th
+    EXPECT_GT(ramp[i].value, ramp[i - 1].value);
+  }
+  const auto& steps = t.channels[0].controllers[4];
+  ASSERT_GE(steps.size(), 3u);
+  EXPECT_EQ(steps[0].value, 10);
+  EXPECT_EQ(steps[1].tick, 96);
+  EXPECT_EQ(steps[1].value, 20);
+  EXPECT_EQ(steps.back().tick, 288);  // the ramp's end
+  EXPECT_EQ(steps.back().value, 10);
+  // 14-bit bend, low 7 bits first: -8192 is 0 0, +8191 is 7F 7F.
+  ASSERT_EQ(t.channels[0].bends.size(), 2u);
+  EXPECT_EQ(t.channels[0].bends[0].first, 0);
+  EXPECT_EQ(t.channels[0].bends[0].second, 0);
+  EXPECT_EQ(t.channels[0].bends[1].first, 0x7F);
+  EXPECT_EQ(t.channels[0].bends[1].second, 0x7F);
+}
+
+TEST(Score, OneRecordPerTickOutsideTheNoteList) {
+  // The channel selects p at tick 0 and the pattern q at the same tick, and
+  // sets controller 2 twice there: only the last of each may go out, since
+  // the player delivers one record per list at tick 0.
+  const TuneDescription t = compile(kPrelude +
+                                    "patch q program=3\nend\n"
+                                    "pattern x\n"
+                                    "  notes prog=q /1 c3\n"
+                                    "  cc 2 /1 5\n"
+                                    "  cc 2 /1 9\n"
+                                    "end\n"
+                                    "song\n  section s bars=1\n    a x\nend\n");
+  ASSERT_EQ(t.channels[0].programs.size(), 1u);
+  EXPECT_EQ(t.channels[0].programs[0].program, 3);
+  ASSERT_EQ(t.channels[0].controllers[1].size(), 1u);
+  EXPECT_EQ(t.channels[0].controllers[1][0].value, 9);
+}
+
+TEST(Score, TempoMetreAndTheLastTick) {
+  const TuneDescription t = compile(kPrelude +
+                                    "pattern x\n  notes /4 c3\nend\n"
+                                    "pattern w beats=3\n  notes /4 c3 d3 e3\nend\n"
+                                    "song\n"
+                                    "  tempo 124\n"
+                                    "  section a bars=2\n    a x\n"
+                                    "  tempo 90\n  metre 3/4\n"
+                                    "  section b bars=2\n    a w rest\n"
+                                    "end\n");
+  ASSERT_EQ(t.tempo.size(), 2u);
+  EXPECT_EQ(t.tempo[0].tick, 0);
+  EXPECT_EQ(t.tempo[0].microsPerQuarter, 483871);  // 60,000,000 / 124, rounded
+  EXPECT_EQ(t.tempo[1].tick, 768);
+  EXPECT_EQ(t.tempo[1].microsPerQuarter, 666667);
+  EXPECT_EQ(t.tempo[1].metreNumerator, 3);
+  EXPECT_EQ(t.tempo[1].metreDenominator, 4);
+  EXPECT_EQ(t.lengthTicks, 768 + 2 * 288);
+  // The last bar is silent, so a controller 7 record marks the tune's end
+  // without changing its value.
+  const auto& marker = t.channels[0].controllers[6];
+  ASSERT_EQ(marker.size(), 1u);
+  EXPECT_EQ(marker[0].tick, t.lengthTicks);
+  EXPECT_EQ(marker[0].value, 127);
+}
+
+// --- patches -----------------------------------------------------------------
+
+std::vector<uint8_t> patchBytesOf(const std::string& text, const std::string& name) {
+  SourceTree tree;
+  std::vector<tunesrc::PatchDefinition> patches;
+  BuildError error;
+  EXPECT_TRUE(tunesrc::loadPatchFile(tree.write("bank.patch", text), patches, error))
+      << error.text();
+  for (const auto& p : patches)
+    if (p.name == name) return p.bytes;
+  ADD_FAILURE() << "no patch " << name;
+  return {};
+}
+
+TEST(Patch, NamedParametersLandInTheirBytes) {
+  const auto b = patchBytesOf(
+      "patch x program=5\n"
+      "  pan -64\n"
+      "  osc2 mode=pulse level=77 transpose=-12 fine=+3\n"
+      "  filter2.type highpass4\n"
+      "  lfo1 wave=samplehold polarity=centred depth=40\n"
+      "  retrigger full\n"
+      "  reverb 30\n"
+      "  chdelay mix=-64 spread=+64\n"
+      "  comp detector=rms link=split gain=+8\n"
+      "  polyphony 3\n"
+      "  route lfo1 filter1.cutoff -16\n"
+      "  route cc7 volume +64\n"
+      "end\n",
+      "x");
+  ASSERT_EQ(b.size(), 90u + 2 * 3);
+  EXPECT_EQ(b[0], 0);                        // pan full left
+  EXPECT_EQ(b[8], uint8_t(OscMode::Pulse));  // oscillator 2 mode
+  EXPECT_EQ(b[10], 52);                      // an octave down
+  EXPECT_EQ(b[11], 67);
+  EXPECT_EQ(b[13], 77);
+  EXPECT_EQ(b[23], uint8_t(FilterType::HighPass4));
+  EXPECT_EQ(b[44], uint8_t(LfoWave::SampleHold));
+  EXPECT_EQ(b[49], 2);
+  EXPECT_EQ(b[50], 40);
+  EXPECT_EQ(b[58], 2);
+  EXPECT_EQ(b[59 + 5], 30);
+  EXPECT_EQ(b[59 + 13], 0);    // wet -1, dry 0
+  EXPECT_EQ(b[59 + 19], 128);  // half a cycle apart
+  EXPECT_EQ(b[59 + 20], 2);
+  EXPECT_EQ(b[59 + 21], 1);
+  EXPECT_EQ(b[59 + 28], 72);
+  EXPECT_EQ(b[88], 3);
+  EXPECT_EQ(b[89], 2);
+  EXPECT_EQ((std::vector<uint8_t>(b.begin() + 90, b.end())),
+            (std::vector<uint8_t>{10, 48, 21, 7, 128, 59}));
+}
+
+TEST(Patch, BaseIsInheritedAndCrushersFlipNothingUnlessAsked) {
+  const std::string bank =
+      "patch a program=1\n"
+      "  osc1 level=50\n"
+      "  route velocity env1.gain +64\n"
+      "end\n"
+      "patch b program=2 base=a\n"
+      "  shaper mode=crush amount=8\n"
+      "  chshaper mode=crush flips=3\n"
+      "  route key pan +10\n"
+      "end\n"
+      "patch c program=3 base=b\n"
+      "  shaper mode=saturate\n"
+      "end\n";
+  const auto b = patchBytesOf(bank, "b");
+  ASSERT_EQ(b.size(), 90u + 2 * 3);
+  EXPECT_EQ(b[7], 50);       // from the base
+  EXPECT_EQ(b[28], 3);       // crush
+  EXPECT_EQ(b[31], 0);       // no bit flips by default
+  EXPECT_EQ(b[59 + 12], 3);  // as named
+  EXPECT_EQ(b[89], 2);
+  // A shaper that is no crusher keeps the centred bias default.
+  EXPECT_EQ(patchBytesOf(bank, "c")[31], 0);
+  EXPECT_EQ(patchBytesOf("patch d program=0\n  shaper mode=clip\nend\n", "d")[31], 64);
+}
+
+TEST(Patch, APatchThatNamesNothingSoundsAndReleases) {
+  SourceTree tree;
+  tree.write("main.tune", kPrelude +
+                              "pattern x\n  notes /2 gate=100 a2 r\nend\n"
+                              "song\n  section s bars=1\n    a x\nend\n");
+  std::vector<uint8_t> image;
+  BuildError error;
+  ASSERT_TRUE(tunesrc::buildTuneImage(tree.root(), image, error)) << error.text();
+  auto player = std::make_unique<PlayerState>();
+  ASSERT_TRUE(parseTuneImage(image.data(), image.size(), player->tune));
+  SynthSink sink;
+  player->sink = &sink;
+  resetSequencer(*player);
+  player->active = 1;
+  player->playState = PlayState::Sequencing;
+  player->framesToNext = 0;
+  // 120 per minute: the note sounds for one second, then a silent second.
+  std::vector<float> out(2 * 88200);
+  renderFrames(*player, out.data(), 88200);
+  auto rms = [&](int from, int to) {
+    double sum = 0;
+    for (int i = from; i < to; ++i) sum += double(out[size_t(2 * i)]) * out[size_t(2 * i)];
+    return std::sqrt(sum / (to - from));
+  };
+  EXPECT_GT(rms(4410, 40000), 0.05);   // clearly audible
+  EXPECT_LT(rms(70000, 88200), 1e-3);  // released well within the rest
+  // A 110 Hz sine: about 220 zero crossings per second on one side.
+  int crossings = 0;
+  for (int i = 4411; i < 40000; ++i)
+    crossings += (out[size_t(2 * i - 2)] < 0) != (out[size_t(2 * i)] < 0);
+  EXPECT_NEAR(crossings / ((40000 - 4411) / 44100.0), 220, 6);
+}
+
+// --- errors --------------------------------------------------------------------
+
+struct BadSource {
+  const char* what;
+  const char* main;
+  const char* bank;  // written as patches/bank.patch when not null
+  const char* file;  // "main.tune" or "patches/bank.patch"
+  int line;
+  const char* message;
+};
+
+const BadSource kBadSources[] = {
+    {"unknown parameter in an included patch", "include patches/bank.patch\n",
+     "patch a program=0\n  osc1 level=5\n  osc1 volume=3\nend\n", "patches/bank.patch", 3,
+     "unknown patch parameter 'osc1.volume'"},
+    {"value out of range", "patch a program=0\n  filter1.cutoff 300\nend\n", nullptr, "main.tune",
+     2, "0..255"},
+    {"unknown choice", "patch a program=0\n  osc1 mode=square\nend\n", nullptr, "main.tune", 2,
+     "trisaw"},
+    {"patch without end", "\n\npatch a program=0\n  pan 3\n", nullptr, "main.tune", 3, "no 'end'"},
+    {"program taken twice", "patch a program=0\nend\npatch b program=0\nend\n", nullptr,
+     "main.tune", 3, "already taken"},
+    {"bad note", "pattern x\n  notes /4 c3 h3\nend\n", nullptr, "main.tune", 2, "'h3'"},
+    {"note without length", "pattern x\n  notes c3\nend\n", nullptr, "main.tune", 2, "no length"},
+    {"pattern longer than its bars",
+     "patch a program=0\nend\nchannel a 0\npattern x\n  notes /1 c3 d3\nend\n"
+     "song\n  section s bars=4\n    a x\nend\n",
+     nullptr, "main.tune", 9, "ticks long here"},
+    {"unknown pattern in the song",
+     "patch a program=0\nend\nchannel a 0\nsong\n  section s bars=1\n    a nothing\nend\n", nullptr,
+     "main.tune", 6, "no pattern named 'nothing'"},
+    {"program without a patch",
+     "patch a program=0\nend\nchannel a 0\npattern x\n  notes prog=9 /1 c3\nend\n"
+     "song\n  section s bars=1\n    a x\nend\n",
+     nullptr, "main.tune", 3, "program 9"},
+    {"include loop", "include patches/bank.patch\n", "include ../main.tune\n", "patches/bank.patch",
+     1, "includes itself"},
+    {"unterminated text", "text t \"!AA_\n", nullptr, "main.tune", 1, "unterminated"},
+};
+
+TEST(BuildErrors, NameTheFileAndLine) {
+  for (const BadSource& bad : kBadSources) {
+    SCOPED_TRACE(bad.what);
+    SourceTree tree;
+    tree.write("main.tune", bad.main);
+    if (bad.bank) tree.write("patches/bank.patch", bad.bank);
+    std::vector<uint8_t> image;
+    BuildError error;
+    EXPECT_FALSE(tunesrc::buildTuneImage(tree.root(), image, error));
+    EXPECT_EQ(fs::path(error.pos.file).lexically_normal(),
+              (fs::path(tree.root()) / bad.file).lexically_normal());
+    EXPECT_EQ(error.pos.line, bad.line);
+    EXPECT_NE(error.message.find(bad.message), std::string::npos) << error.message;
+    const std::string prefix = error.pos.file + ":" + std::to_string(bad.line) + ": ";
+    EXPECT_EQ(error.text().rfind(prefix, 0), 0u) << error.text();
+  }
+}
+
+}  // namespace
