@@ -38,22 +38,22 @@ struct Options {
 };
 
 void printHelp(FILE* out) {
-  std::fprintf(
-      out,
-      "usage: tune render IMAGE|FILE.mid OUT.wav [--seconds S] [--from-ms MS] [--float] [--seed N]\n"
-      "\n"
-      "Renders a tune image offline, 44,100 Hz stereo (a Standard MIDI File is\n"
-      "imported on the fly with the default patch bank). Without --seconds the file\n"
-      "runs from the start position to the tune's end.\n"
-      "\n"
-      "  --seconds S   length of the file in seconds (S > 0)\n"
-      "  --from-ms MS  start MS milliseconds into the tune (events before it apply)\n"
-      "  --float       32-bit float samples exactly as synthesized (default: 16-bit,\n"
-      "                converted as the audio stream converts them)\n"
-      "  --seed N      seed of the sample-and-hold LFOs (default %u); the same seed\n"
-      "                gives the same file\n"
-      "  --help        this text\n",
-      kDefaultSeeds.seed);
+  std::fprintf(out,
+               "usage: tune render IMAGE|FILE.mid OUT.wav [--seconds S] [--from-ms MS] [--float]\n"
+               "                   [--seed N]\n"
+               "\n"
+               "Renders a tune image offline, 44,100 Hz stereo (a Standard MIDI File is\n"
+               "imported on the fly with the default patch bank). Without --seconds the file\n"
+               "runs from the start position to the tune's end.\n"
+               "\n"
+               "  --seconds S   length of the file in seconds (S > 0)\n"
+               "  --from-ms MS  start MS milliseconds into the tune (events before it apply)\n"
+               "  --float       32-bit float samples exactly as synthesized (default: 16-bit,\n"
+               "                converted as the audio stream converts them)\n"
+               "  --seed N      seed of the sample-and-hold LFOs (default %u); the same seed\n"
+               "                gives the same file\n"
+               "  --help        this text\n",
+               kDefaultSeeds.seed);
 }
 
 bool fail(const char* fmt, const char* a, const char* b = "") {
