@@ -103,8 +103,13 @@ std::vector<unsigned char> readSurface() {
   return topDown;
 }
 
-// Renders the still; false with a message on stderr when it cannot be made.
-bool capture(Platform& platform, float seconds, const std::string& out) {
+void writeToFile(void* context, void* data, int size) {
+  std::fwrite(data, 1, static_cast<size_t>(size), static_cast<std::FILE*>(context));
+}
+
+// Renders the still into `out`; false with a message on stderr when it cannot
+// be made.
+bool capture(Platform& platform, float seconds, std::FILE* out) {
   if (!openWindow(platform, kDemoWindow, 0, 0, kSurfaceWidth, kSurfaceHeight, "orb2k16-capture",
                   kWindowBorderless | kWindowHidden) ||
       !createGlSurface(platform, kGlSurface, 0, 0, kSurfaceWidth, kSurfaceHeight, 0)) {
@@ -130,12 +135,8 @@ bool capture(Platform& platform, float seconds, const std::string& out) {
     std::fprintf(stderr, "orb2k16-capture: the GL reported an error while rendering\n");
     return false;
   }
-  if (!stbi_write_png(out.c_str(), kSurfaceWidth, kSurfaceHeight, kChannels, pixels.data(),
-                      kSurfaceWidth * kChannels)) {
-    std::fprintf(stderr, "orb2k16-capture: cannot write '%s'\n", out.c_str());
-    return false;
-  }
-  return true;
+  return stbi_write_png_to_func(writeToFile, out, kSurfaceWidth, kSurfaceHeight, kChannels,
+                                pixels.data(), kSurfaceWidth * kChannels) != 0;
 }
 
 }  // namespace
@@ -154,12 +155,28 @@ int main(int argc, char** argv) {
     std::fwrite(text.data(), 1, text.size(), stdout);
     return 0;
   }
-  Platform platform;
-  if (!initPlatform(platform)) {
-    std::fprintf(stderr, "orb2k16-capture: no display available\n");
+  // The file is opened first, so that a bad path is reported before the
+  // slow part; a failed capture leaves no file behind.
+  std::FILE* out = std::fopen(options.out.c_str(), "wb");
+  if (!out) {
+    std::fprintf(stderr, "orb2k16-capture: cannot write '%s': %s\n", options.out.c_str(),
+                 std::strerror(errno));
     return 1;
   }
-  const bool ok = capture(platform, static_cast<float>(*options.seconds), options.out);
-  shutdownPlatform(platform);
+  Platform platform;
+  bool ok = initPlatform(platform);
+  if (!ok) {
+    std::fprintf(stderr, "orb2k16-capture: no display available\n");
+  } else {
+    ok = capture(platform, static_cast<float>(*options.seconds), out);
+    shutdownPlatform(platform);
+  }
+  const bool writeFailed = std::ferror(out) != 0;
+  if ((std::fclose(out) != 0 || writeFailed) && ok) {
+    std::fprintf(stderr, "orb2k16-capture: cannot write '%s': %s\n", options.out.c_str(),
+                 std::strerror(errno));
+    ok = false;
+  }
+  if (!ok) std::remove(options.out.c_str());
   return ok ? 0 : 1;
 }
