@@ -76,15 +76,113 @@ void mixVoice(const Voice& v, const float (*ramp)[kSynthVoices], int voice, cons
   }
 }
 
+// Oscillators of one voice into buf.
+void renderOscillators(Voice& v, const WorkBuffers& w, float* buf, int n) {
+  clear(buf, n);
+  for (Oscillator& o : v.osc) render(o, buf, n, w.auxA, w.auxB);
+}
+
+// After the filters: the shaper (unless it ran as a filter stage), the DC
+// blocker and the mix into the channel buffer.
+void finishVoice(SynthState& s, int voice, bool shaperFiltered, float* buf, int n) {
+  Voice& v = s.voices[voice];
+  if (!shaperFiltered) renderMono(v.distortion, buf, buf, n);
+  renderMono(v.dc, buf, buf, n, s.constants);
+  mixVoice(v, s.work.ampRamp, voice, buf, s.work.channel, n);
+}
+
 void renderVoice(SynthState& s, int voice, int n) {
   Voice& v = s.voices[voice];
   WorkBuffers& w = s.work;
   float* vb = w.voice;
-  clear(vb, n);
-  for (Oscillator& o : v.osc) render(o, vb, n, w.auxA, w.auxB);
+  renderOscillators(v, w, vb, n);
   renderFilters(v, w, n);
   renderMono(v.dc, vb, vb, n, s.constants);
   mixVoice(v, w.ampRamp, voice, vb, w.channel, n);
+}
+
+// A voice's filters in series, as renderFilters runs them outside parallel
+// routing: filter 1, filter 2 when serial, then the shaper's filter mode.
+struct VoiceChain {
+  Filter* stages[kMaxSerialFilters];
+  int count;
+  bool parallel;  // parallel routing: no serial chain
+  bool shaperFiltered;
+};
+
+VoiceChain chainOf(Voice& v) {
+  VoiceChain c{};
+  Filter* shaperFilter = monoFilterStage(v.distortion);
+  c.shaperFiltered = shaperFilter != nullptr;
+  const auto routing = static_cast<Routing>(v.routing);
+  c.parallel = routing == Routing::Parallel;
+  if (c.parallel) return c;
+  c.stages[c.count++] = &v.filter[0];
+  if (routing != Routing::Single) c.stages[c.count++] = &v.filter[1];
+  if (shaperFilter) c.stages[c.count++] = shaperFilter;
+  return c;
+}
+
+bool canShareLanes(const VoiceChain& a, const VoiceChain& b) {
+  return !a.parallel && !b.parallel && sameSerialKinds(a.stages, a.count, b.stages, b.count);
+}
+
+// Voice buffers to lane-interleaved samples; spare lanes repeat lane 0.
+void interleaveLanes(const float (*voices)[kMaxTickFrames], int count, float* lanes, int n) {
+  const float* src[kFilterLanes];
+  for (int l = 0; l < kFilterLanes; ++l) src[l] = voices[l < count ? l : 0];
+  for (int i = 0; i < n; ++i) {
+    for (int l = 0; l < kFilterLanes; ++l) lanes[kFilterLanes * i + l] = src[l][i];
+  }
+}
+
+void deinterleaveLanes(const float* lanes, float (*voices)[kMaxTickFrames], int count, int n) {
+  for (int l = 0; l < count; ++l) {
+    float* dst = voices[l];
+    for (int i = 0; i < n; ++i) dst[i] = lanes[kFilterLanes * i + l];
+  }
+}
+
+// Up to kFilterLanes voices whose chains share lanes, consecutive in mixing
+// order: oscillators per voice, the filter chains side by side, then the rest
+// of each voice and its mix in order, so the channel sums round as before.
+void renderVoiceGroup(SynthState& s, const int8_t* voices, const VoiceChain* chains, int count,
+                      int n) {
+  WorkBuffers& w = s.work;
+  Filter* stages[kFilterLanes][kMaxSerialFilters];
+  int stageCounts[kFilterLanes];
+  for (int l = 0; l < count; ++l) {
+    renderOscillators(s.voices[voices[l]], w, w.groupVoice[l], n);
+    std::copy(chains[l].stages, chains[l].stages + chains[l].count, stages[l]);
+    stageCounts[l] = chains[l].count;
+  }
+  interleaveLanes(w.groupVoice, count, w.lanes, n);
+  renderSerialLanes(stages, stageCounts, count, w.lanes, n);
+  deinterleaveLanes(w.lanes, w.groupVoice, count, n);
+  for (int l = 0; l < count; ++l)
+    finishVoice(s, voices[l], chains[l].shaperFiltered, w.groupVoice[l], n);
+}
+
+// The voices of one channel in index order, in groups that share lanes where
+// their chains allow and one by one otherwise.
+void renderVoices(SynthState& s, const int8_t* members, int count, int n) {
+  int i = 0;
+  while (i < count) {
+    VoiceChain chains[kFilterLanes];
+    chains[0] = chainOf(s.voices[members[i]]);
+    int size = 1;
+    while (size < kFilterLanes && i + size < count) {
+      const VoiceChain next = chainOf(s.voices[members[i + size]]);
+      if (!canShareLanes(chains[0], next)) break;
+      chains[size++] = next;
+    }
+    if (size == 1) {
+      renderVoice(s, members[i], n);
+    } else {
+      renderVoiceGroup(s, members + i, chains, size, n);
+    }
+    i += size;
+  }
 }
 
 // out[i] += in[i] * gain over `count` samples.
@@ -261,7 +359,7 @@ void audioTick(SynthState& s) {
       continue;
     }
     clear(w.channel, 2 * n);
-    for (int i = 0; i < memberCount[ch]; ++i) renderVoice(s, members[ch][i], n);
+    renderVoices(s, members[ch], memberCount[ch], n);
     if (ch == kSpeechChannel) speechRender(s.speech, w.channel, n);
     Channel& c = s.channels[ch];
     renderStrip(s, c, n);

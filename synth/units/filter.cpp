@@ -7,6 +7,10 @@
 
 #include "synth/units/numeric.h"
 
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
 namespace {
 
 constexpr float kParamScale = 1.0f / 128.0f;  // parameter 0..128 to 0..1
@@ -254,6 +258,227 @@ void dispatchSerial(Filter* const* f, int n, float* buf, int count) {
   }
 }
 
+// Four floats, one per lane. Only IEEE-exact operations (add, sub, mul, div,
+// min, max) and no reassociation: every lane rounds exactly as the scalar
+// code does.
+#if defined(__SSE__)
+struct Lanes {
+  __m128 v;
+};
+inline Lanes operator+(Lanes a, Lanes b) {
+  return {_mm_add_ps(a.v, b.v)};
+}
+inline Lanes operator-(Lanes a, Lanes b) {
+  return {_mm_sub_ps(a.v, b.v)};
+}
+inline Lanes operator*(Lanes a, Lanes b) {
+  return {_mm_mul_ps(a.v, b.v)};
+}
+inline Lanes operator/(Lanes a, Lanes b) {
+  return {_mm_div_ps(a.v, b.v)};
+}
+inline Lanes splat(float x) {
+  return {_mm_set1_ps(x)};
+}
+inline Lanes loadLanes(const float* p) {
+  return {_mm_loadu_ps(p)};
+}
+inline void storeLanes(float* p, Lanes a) {
+  _mm_storeu_ps(p, a.v);
+}
+// lo > x ? lo : x, then hi < x ? hi : x, per lane: std::clamp's result,
+// a NaN included.
+inline Lanes clampLanes(Lanes x, Lanes lo, Lanes hi) {
+  return {_mm_min_ps(hi.v, _mm_max_ps(lo.v, x.v))};
+}
+#else
+struct Lanes {
+  float v[kFilterLanes];
+};
+template <class Op>
+inline Lanes zipLanes(Lanes a, Lanes b, Op op) {
+  Lanes r;
+  for (int l = 0; l < kFilterLanes; ++l) r.v[l] = op(a.v[l], b.v[l]);
+  return r;
+}
+inline Lanes operator+(Lanes a, Lanes b) {
+  return zipLanes(a, b, [](float x, float y) { return x + y; });
+}
+inline Lanes operator-(Lanes a, Lanes b) {
+  return zipLanes(a, b, [](float x, float y) { return x - y; });
+}
+inline Lanes operator*(Lanes a, Lanes b) {
+  return zipLanes(a, b, [](float x, float y) { return x * y; });
+}
+inline Lanes operator/(Lanes a, Lanes b) {
+  return zipLanes(a, b, [](float x, float y) { return x / y; });
+}
+inline Lanes splat(float x) {
+  return Lanes{{x, x, x, x}};
+}
+inline Lanes loadLanes(const float* p) {
+  return Lanes{{p[0], p[1], p[2], p[3]}};
+}
+inline void storeLanes(float* p, Lanes a) {
+  std::copy(a.v, a.v + kFilterLanes, p);
+}
+inline Lanes clampLanes(Lanes x, Lanes lo, Lanes hi) {
+  const Lanes up = zipLanes(lo, x, [](float l, float v) { return l > v ? l : v; });
+  return zipLanes(hi, up, [](float h, float v) { return h < v ? h : v; });
+}
+#endif
+
+// One field of kFilterLanes filters gathered into lanes, and scattered back
+// to the first `lanes` of them.
+template <class Field>
+Lanes gather(Filter* const* f, Field field) {
+  float v[kFilterLanes];
+  for (int l = 0; l < kFilterLanes; ++l) v[l] = f[l]->*field;
+  return loadLanes(v);
+}
+
+template <class Field>
+void scatter(Filter* const* f, int lanes, Field field, Lanes x) {
+  float v[kFilterLanes];
+  storeLanes(v, x);
+  for (int l = 0; l < lanes; ++l) f[l]->*field = v[l];
+}
+
+// StateVariableStage, one filter per lane; each lane has its own output
+// weights, so the five state-variable types share one render.
+struct StateVariableLanes {
+  Lanes fr, dp, low, band, wa, wb, wc;
+
+  explicit StateVariableLanes(Filter* const* f)
+      : fr(gather(f, &Filter::freq)),
+        dp(gather(f, &Filter::damp)),
+        low(gather(f, &Filter::low)),
+        band(gather(f, &Filter::band)) {
+    float a[kFilterLanes], b[kFilterLanes], c[kFilterLanes];
+    for (int l = 0; l < kFilterLanes; ++l) {
+      const OutputWeights w = weightsFor(typeOf(*f[l]));
+      a[l] = w.a;
+      b[l] = w.b;
+      c[l] = w.c;
+    }
+    wa = loadLanes(a);
+    wb = loadLanes(b);
+    wc = loadLanes(c);
+  }
+  void store(Filter* const* f, int lanes) const {
+    scatter(f, lanes, &Filter::low, low);
+    scatter(f, lanes, &Filter::band, band);
+  }
+  Lanes step(Lanes s) {
+    const Lanes guard = splat(kDenormGuard);
+    const Lanes x = s + guard;
+    low = low + fr * band - guard;
+    Lanes high = x - dp * band - low;
+    band = band + fr * high;
+    low = low + fr * band;
+    high = x - dp * band - low;
+    band = band + fr * high;
+    return (wa * high + wb * band) + wc * low;
+  }
+};
+
+// FourPoleStage, one filter per lane.
+template <bool HighPass>
+struct FourPoleLanes {
+  Lanes p, fb, r, last, y1, y2, y3, y4;
+
+  explicit FourPoleLanes(Filter* const* f)
+      : p(gather(f, &Filter::poleGain)),
+        fb(gather(f, &Filter::poleFeedback)),
+        r(gather(f, &Filter::resonance)),
+        last(gather(f, &Filter::lastInput)),
+        y1(gather(f, &Filter::y1)),
+        y2(gather(f, &Filter::y2)),
+        y3(gather(f, &Filter::y3)),
+        y4(gather(f, &Filter::y4)) {}
+  void store(Filter* const* f, int lanes) const {
+    scatter(f, lanes, &Filter::lastInput, last);
+    scatter(f, lanes, &Filter::y1, y1);
+    scatter(f, lanes, &Filter::y2, y2);
+    scatter(f, lanes, &Filter::y3, y3);
+    scatter(f, lanes, &Filter::y4, y4);
+  }
+  void pass(Lanes s, Lanes guarded) {
+    const Lanes u = guarded - r * y4;
+    const Lanes n1 = p * (u + last) + fb * y1;
+    const Lanes n2 = p * (n1 + y1) + fb * y2;
+    const Lanes n3 = p * (n2 + y2) + fb * y3;
+    Lanes n4 = p * (n3 + y3) + fb * y4;
+    n4 = clampLanes(n4, splat(-kSaturationLimit), splat(kSaturationLimit));
+    n4 = n4 - n4 * n4 * n4 / splat(6.0f) - splat(kDenormGuard);
+    last = s;
+    y1 = n1;
+    y2 = n2;
+    y3 = n3;
+    y4 = n4;
+  }
+  Lanes step(Lanes s) {
+    const Lanes guarded = s + splat(kDenormGuard);
+    pass(s, guarded);
+    pass(s, guarded);
+    if constexpr (HighPass) {
+      return s - y4;
+    } else {
+      return y4;
+    }
+  }
+};
+
+// Filters in series across lanes: chains[l][k] is stage k of lane l, every
+// lane's filter of one stage of the same kind.
+template <class... Stages, size_t... I>
+void renderSerialLaneStages(Filter* const (*stages)[kFilterLanes], [[maybe_unused]] int lanes,
+                            float* buf, int count, std::index_sequence<I...>) {
+  std::tuple<Stages...> st{Stages(stages[I])...};
+  for (int i = 0; i < count; ++i) {
+    float* at = buf + kFilterLanes * i;
+    Lanes x = loadLanes(at);
+    ((x = std::get<I>(st).step(x)), ...);
+    storeLanes(at, x);
+  }
+  (std::get<I>(st).store(stages[I], lanes), ...);
+}
+
+template <class... Known>
+void dispatchSerialLanes(Filter* const (*stages)[kFilterLanes], int n, int lanes, float* buf,
+                         int count) {
+  constexpr size_t known = sizeof...(Known);
+  if (known == static_cast<size_t>(n)) {
+    renderSerialLaneStages<Known...>(stages, lanes, buf, count,
+                                     std::index_sequence_for<Known...>{});
+    return;
+  }
+  if constexpr (known < kMaxSerialFilters) {
+    switch (kindOf(*stages[known][0])) {
+      case Kind::StateVariable:
+        dispatchSerialLanes<Known..., StateVariableLanes>(stages, n, lanes, buf, count);
+        break;
+      case Kind::LowPass4:
+        dispatchSerialLanes<Known..., FourPoleLanes<false>>(stages, n, lanes, buf, count);
+        break;
+      case Kind::HighPass4:
+        dispatchSerialLanes<Known..., FourPoleLanes<true>>(stages, n, lanes, buf, count);
+        break;
+      case Kind::Off:
+        break;
+    }
+  }
+}
+
+// The stages of a chain that are not Off, in order.
+int activeStages(Filter* const* stages, int stageCount, Filter** active) {
+  int n = 0;
+  for (int i = 0; i < stageCount && i < kMaxSerialFilters; ++i) {
+    if (kindOf(*stages[i]) != Kind::Off) active[n++] = stages[i];
+  }
+  return n;
+}
+
 }  // namespace
 
 void reset(Filter& f) {
@@ -313,9 +538,37 @@ void renderPair(Filter& a, const float* inA, float* outA, Filter& b, const float
 
 void renderSerial(Filter* const* stages, int stageCount, float* buf, int count) {
   Filter* active[kMaxSerialFilters];
-  int n = 0;
-  for (int i = 0; i < stageCount && i < kMaxSerialFilters; ++i) {
-    if (kindOf(*stages[i]) != Kind::Off) active[n++] = stages[i];
-  }
+  const int n = activeStages(stages, stageCount, active);
   dispatchSerial<>(active, n, buf, count);
+}
+
+bool sameSerialKinds(Filter* const* a, int aCount, Filter* const* b, int bCount) {
+  Filter* activeA[kMaxSerialFilters];
+  Filter* activeB[kMaxSerialFilters];
+  const int n = activeStages(a, aCount, activeA);
+  if (activeStages(b, bCount, activeB) != n) return false;
+  for (int i = 0; i < n; ++i) {
+    if (kindOf(*activeA[i]) != kindOf(*activeB[i])) return false;
+  }
+  return true;
+}
+
+void renderSerialLanes(Filter* const (*chains)[kMaxSerialFilters], const int* stageCounts,
+                       int laneCount, float* buf, int count) {
+  if (laneCount <= 0) return;
+  laneCount = std::min(laneCount, kFilterLanes);
+  // Per stage, the filter of every lane; spare lanes run copies of lane 0's.
+  Filter spare[kMaxSerialFilters];
+  Filter* stages[kMaxSerialFilters][kFilterLanes];
+  int n = 0;
+  for (int l = 0; l < laneCount; ++l) {
+    Filter* active[kMaxSerialFilters];
+    n = activeStages(chains[l], stageCounts[l], active);
+    for (int k = 0; k < n; ++k) stages[k][l] = active[k];
+  }
+  for (int k = 0; k < n; ++k) {
+    spare[k] = *stages[k][0];
+    for (int l = laneCount; l < kFilterLanes; ++l) stages[k][l] = &spare[k];
+  }
+  dispatchSerialLanes<>(stages, n, laneCount, buf, count);
 }

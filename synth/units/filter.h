@@ -20,6 +20,7 @@ enum class FilterType : int32_t {
 
 constexpr int32_t kFilterTypeMask = 7;
 constexpr int kMaxSerialFilters = 3;  // two voice filters and the shaper's
+constexpr int kFilterLanes = 4;       // filters rendered side by side in one SIMD register
 
 struct Filter {
   int32_t type;    // rounded type parameter; 0 = Off
@@ -54,3 +55,18 @@ void renderPair(Filter& a, const float* inA, float* outA, Filter& b, const float
 // Up to kMaxSerialFilters filters in series, in place over buf with stride 1:
 // the same as rendering stages[0], stages[1], ... in turn. Off stages drop out.
 void renderSerial(Filter* const* stages, int stageCount, float* buf, int count);
+
+// Whether two chains of filters in series (Off stages dropping out) run the
+// same kinds of step in the same order, so that they can share the lanes of
+// renderSerialLanes. Types of one kind (the five state-variable outputs, say)
+// mix freely.
+bool sameSerialKinds(Filter* const* a, int aCount, Filter* const* b, int bCount);
+
+// The filter chains of up to kFilterLanes voices side by side, one voice per
+// lane: the same samples, bit for bit, as renderSerial on each chain, in about
+// the time of one. chains[l] holds lane l's stageCounts[l] stages, kinds
+// matching across lanes by sameSerialKinds. buf is lane-interleaved, sample
+// i of lane l at buf[kFilterLanes * i + l]; lanes from laneCount up are
+// scratch whose filters are copies of lane 0's and whose samples are dropped.
+void renderSerialLanes(Filter* const (*chains)[kMaxSerialFilters], const int* stageCounts,
+                       int laneCount, float* buf, int count);
