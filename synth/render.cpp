@@ -127,22 +127,6 @@ bool canShareLanes(const VoiceChain& a, const VoiceChain& b) {
   return !a.parallel && !b.parallel && sameSerialKinds(a.stages, a.count, b.stages, b.count);
 }
 
-// Voice buffers to lane-interleaved samples; spare lanes repeat lane 0.
-void interleaveLanes(const float (*voices)[kMaxTickFrames], int count, float* lanes, int n) {
-  const float* src[kFilterLanes];
-  for (int l = 0; l < kFilterLanes; ++l) src[l] = voices[l < count ? l : 0];
-  for (int i = 0; i < n; ++i) {
-    for (int l = 0; l < kFilterLanes; ++l) lanes[kFilterLanes * i + l] = src[l][i];
-  }
-}
-
-void deinterleaveLanes(const float* lanes, float (*voices)[kMaxTickFrames], int count, int n) {
-  for (int l = 0; l < count; ++l) {
-    float* dst = voices[l];
-    for (int i = 0; i < n; ++i) dst[i] = lanes[kFilterLanes * i + l];
-  }
-}
-
 // Up to kFilterLanes voices whose chains share lanes, consecutive in mixing
 // order: oscillators per voice, the filter chains side by side, then the rest
 // of each voice and its mix in order, so the channel sums round as before.
@@ -156,9 +140,9 @@ void renderVoiceGroup(SynthState& s, const int8_t* voices, const VoiceChain* cha
     std::copy(chains[l].stages, chains[l].stages + chains[l].count, stages[l]);
     stageCounts[l] = chains[l].count;
   }
-  interleaveLanes(w.groupVoice, count, w.lanes, n);
-  renderSerialLanes(stages, stageCounts, count, w.lanes, n);
-  deinterleaveLanes(w.lanes, w.groupVoice, count, n);
+  float* bufs[kFilterLanes];
+  for (int l = 0; l < count; ++l) bufs[l] = w.groupVoice[l];
+  renderSerialLanes(stages, stageCounts, count, bufs, n);
   for (int l = 0; l < count; ++l)
     finishVoice(s, voices[l], chains[l].shaperFiltered, w.groupVoice[l], n);
 }
@@ -176,8 +160,9 @@ void renderVoices(SynthState& s, const int8_t* members, int count, int n) {
       if (!canShareLanes(chains[0], next)) break;
       chains[size++] = next;
     }
-    if (size == 1) {
-      renderVoice(s, members[i], n);
+    if (size == 1 || !hasActiveStage(chains[0].stages, chains[0].count)) {
+      // Nothing to share: no filter runs in any of them.
+      for (int k = 0; k < size; ++k) renderVoice(s, members[i + k], n);
     } else {
       renderVoiceGroup(s, members + i, chains, size, n);
     }

@@ -104,10 +104,8 @@ struct MasterCut {
 struct WorkBuffers {
   alignas(64) float voice[kMaxTickFrames];
   alignas(64) float voice2[kMaxTickFrames];  // filter 2 in parallel routing
-  // A group of voices whose filters run side by side, one per SIMD lane: each
-  // voice's own buffer, and the lane-interleaved copy the filters render.
+  // A group of voices whose filters run side by side, one per SIMD lane.
   alignas(64) float groupVoice[kFilterLanes][kMaxTickFrames];
-  alignas(64) float lanes[kFilterLanes * kMaxTickFrames];
   alignas(64) float channel[2 * kMaxTickFrames];
   alignas(64) float reverbBus[kMaxTickFrames];
   alignas(64) float delayBus[kMaxTickFrames];

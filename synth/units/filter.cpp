@@ -5,11 +5,8 @@
 #include <tuple>
 #include <utility>
 
+#include "synth/units/lanes.h"
 #include "synth/units/numeric.h"
-
-#if defined(__SSE__)
-#include <xmmintrin.h>
-#endif
 
 namespace {
 
@@ -258,75 +255,7 @@ void dispatchSerial(Filter* const* f, int n, float* buf, int count) {
   }
 }
 
-// Four floats, one per lane. Only IEEE-exact operations (add, sub, mul, div,
-// min, max) and no reassociation: every lane rounds exactly as the scalar
-// code does.
-#if defined(__SSE__)
-struct Lanes {
-  __m128 v;
-};
-inline Lanes operator+(Lanes a, Lanes b) {
-  return {_mm_add_ps(a.v, b.v)};
-}
-inline Lanes operator-(Lanes a, Lanes b) {
-  return {_mm_sub_ps(a.v, b.v)};
-}
-inline Lanes operator*(Lanes a, Lanes b) {
-  return {_mm_mul_ps(a.v, b.v)};
-}
-inline Lanes operator/(Lanes a, Lanes b) {
-  return {_mm_div_ps(a.v, b.v)};
-}
-inline Lanes splat(float x) {
-  return {_mm_set1_ps(x)};
-}
-inline Lanes loadLanes(const float* p) {
-  return {_mm_loadu_ps(p)};
-}
-inline void storeLanes(float* p, Lanes a) {
-  _mm_storeu_ps(p, a.v);
-}
-// lo > x ? lo : x, then hi < x ? hi : x, per lane: std::clamp's result,
-// a NaN included.
-inline Lanes clampLanes(Lanes x, Lanes lo, Lanes hi) {
-  return {_mm_min_ps(hi.v, _mm_max_ps(lo.v, x.v))};
-}
-#else
-struct Lanes {
-  float v[kFilterLanes];
-};
-template <class Op>
-inline Lanes zipLanes(Lanes a, Lanes b, Op op) {
-  Lanes r;
-  for (int l = 0; l < kFilterLanes; ++l) r.v[l] = op(a.v[l], b.v[l]);
-  return r;
-}
-inline Lanes operator+(Lanes a, Lanes b) {
-  return zipLanes(a, b, [](float x, float y) { return x + y; });
-}
-inline Lanes operator-(Lanes a, Lanes b) {
-  return zipLanes(a, b, [](float x, float y) { return x - y; });
-}
-inline Lanes operator*(Lanes a, Lanes b) {
-  return zipLanes(a, b, [](float x, float y) { return x * y; });
-}
-inline Lanes operator/(Lanes a, Lanes b) {
-  return zipLanes(a, b, [](float x, float y) { return x / y; });
-}
-inline Lanes splat(float x) {
-  return Lanes{{x, x, x, x}};
-}
-inline Lanes loadLanes(const float* p) {
-  return Lanes{{p[0], p[1], p[2], p[3]}};
-}
-inline void storeLanes(float* p, Lanes a) {
-  std::copy(a.v, a.v + kFilterLanes, p);
-}
-inline Lanes clampLanes(Lanes x, Lanes lo, Lanes hi) {
-  const Lanes up = zipLanes(lo, x, [](float l, float v) { return l > v ? l : v; });
-  return zipLanes(hi, up, [](float h, float v) { return h < v ? h : v; });
-}
-#endif
+static_assert(kFilterLanes == kLaneCount);
 
 // One field of kFilterLanes filters gathered into lanes, and scattered back
 // to the first `lanes` of them.
@@ -433,36 +362,42 @@ struct FourPoleLanes {
 // lane's filter of one stage of the same kind.
 template <class... Stages, size_t... I>
 void renderSerialLaneStages(Filter* const (*stages)[kFilterLanes], [[maybe_unused]] int lanes,
-                            float* buf, int count, std::index_sequence<I...>) {
+                            float* const* bufs, int count, std::index_sequence<I...>) {
   std::tuple<Stages...> st{Stages(stages[I])...};
-  for (int i = 0; i < count; ++i) {
-    float* at = buf + kFilterLanes * i;
-    Lanes x = loadLanes(at);
+  int i = 0;
+  for (; i + kLaneCount <= count; i += kLaneCount) {
+    Lanes x[kLaneCount];
+    loadBlock(bufs, i, x);
+    for (Lanes& sample : x) ((sample = std::get<I>(st).step(sample)), ...);
+    storeBlock(bufs, lanes, i, x);
+  }
+  for (; i < count; ++i) {
+    Lanes x = gatherSample(bufs, i);
     ((x = std::get<I>(st).step(x)), ...);
-    storeLanes(at, x);
+    scatterSample(bufs, lanes, i, x);
   }
   (std::get<I>(st).store(stages[I], lanes), ...);
 }
 
 template <class... Known>
-void dispatchSerialLanes(Filter* const (*stages)[kFilterLanes], int n, int lanes, float* buf,
-                         int count) {
+void dispatchSerialLanes(Filter* const (*stages)[kFilterLanes], int n, int lanes,
+                         float* const* bufs, int count) {
   constexpr size_t known = sizeof...(Known);
   if (known == static_cast<size_t>(n)) {
-    renderSerialLaneStages<Known...>(stages, lanes, buf, count,
+    renderSerialLaneStages<Known...>(stages, lanes, bufs, count,
                                      std::index_sequence_for<Known...>{});
     return;
   }
   if constexpr (known < kMaxSerialFilters) {
     switch (kindOf(*stages[known][0])) {
       case Kind::StateVariable:
-        dispatchSerialLanes<Known..., StateVariableLanes>(stages, n, lanes, buf, count);
+        dispatchSerialLanes<Known..., StateVariableLanes>(stages, n, lanes, bufs, count);
         break;
       case Kind::LowPass4:
-        dispatchSerialLanes<Known..., FourPoleLanes<false>>(stages, n, lanes, buf, count);
+        dispatchSerialLanes<Known..., FourPoleLanes<false>>(stages, n, lanes, bufs, count);
         break;
       case Kind::HighPass4:
-        dispatchSerialLanes<Known..., FourPoleLanes<true>>(stages, n, lanes, buf, count);
+        dispatchSerialLanes<Known..., FourPoleLanes<true>>(stages, n, lanes, bufs, count);
         break;
       case Kind::Off:
         break;
@@ -542,6 +477,11 @@ void renderSerial(Filter* const* stages, int stageCount, float* buf, int count) 
   dispatchSerial<>(active, n, buf, count);
 }
 
+bool hasActiveStage(Filter* const* stages, int stageCount) {
+  Filter* active[kMaxSerialFilters];
+  return activeStages(stages, stageCount, active) > 0;
+}
+
 bool sameSerialKinds(Filter* const* a, int aCount, Filter* const* b, int bCount) {
   Filter* activeA[kMaxSerialFilters];
   Filter* activeB[kMaxSerialFilters];
@@ -554,7 +494,7 @@ bool sameSerialKinds(Filter* const* a, int aCount, Filter* const* b, int bCount)
 }
 
 void renderSerialLanes(Filter* const (*chains)[kMaxSerialFilters], const int* stageCounts,
-                       int laneCount, float* buf, int count) {
+                       int laneCount, float* const* bufs, int count) {
   if (laneCount <= 0) return;
   laneCount = std::min(laneCount, kFilterLanes);
   // Per stage, the filter of every lane; spare lanes run copies of lane 0's.
@@ -570,5 +510,7 @@ void renderSerialLanes(Filter* const (*chains)[kMaxSerialFilters], const int* st
     spare[k] = *stages[k][0];
     for (int l = laneCount; l < kFilterLanes; ++l) stages[k][l] = &spare[k];
   }
-  dispatchSerialLanes<>(stages, n, laneCount, buf, count);
+  float* lanes[kFilterLanes];
+  for (int l = 0; l < kFilterLanes; ++l) lanes[l] = bufs[l < laneCount ? l : 0];
+  dispatchSerialLanes<>(stages, n, laneCount, lanes, count);
 }

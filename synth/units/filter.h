@@ -20,7 +20,7 @@ enum class FilterType : int32_t {
 
 constexpr int32_t kFilterTypeMask = 7;
 constexpr int kMaxSerialFilters = 3;  // two voice filters and the shaper's
-constexpr int kFilterLanes = 4;       // filters rendered side by side in one SIMD register
+constexpr int kFilterLanes = 4;       // filters rendered side by side, one per SIMD lane
 
 struct Filter {
   int32_t type;    // rounded type parameter; 0 = Off
@@ -65,8 +65,9 @@ bool sameSerialKinds(Filter* const* a, int aCount, Filter* const* b, int bCount)
 // The filter chains of up to kFilterLanes voices side by side, one voice per
 // lane: the same samples, bit for bit, as renderSerial on each chain, in about
 // the time of one. chains[l] holds lane l's stageCounts[l] stages, kinds
-// matching across lanes by sameSerialKinds. buf is lane-interleaved, sample
-// i of lane l at buf[kFilterLanes * i + l]; lanes from laneCount up are
-// scratch whose filters are copies of lane 0's and whose samples are dropped.
+// matching across lanes by sameSerialKinds, rendering in place on bufs[l].
+// Spare lanes (from laneCount up) run copies of lane 0 and are dropped.
 void renderSerialLanes(Filter* const (*chains)[kMaxSerialFilters], const int* stageCounts,
-                       int laneCount, float* buf, int count);
+                       int laneCount, float* const* bufs, int count);
+// Whether a chain has a stage that is not Off.
+bool hasActiveStage(Filter* const* stages, int stageCount);

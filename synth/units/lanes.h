@@ -1,0 +1,117 @@
+#pragma once
+// Four floats side by side in one SIMD register, for running the recursions
+// of four voices (or two sides) at once. Only IEEE-exact operations (add,
+// sub, mul, div, min, max), evaluated in the order written: every lane rounds
+// exactly as the same scalar expression does.
+#include <algorithm>
+
+#if defined(__SSE__)
+#include <xmmintrin.h>
+#endif
+
+constexpr int kLaneCount = 4;
+
+#if defined(__SSE__)
+struct Lanes {
+  __m128 v;
+};
+inline Lanes operator+(Lanes a, Lanes b) {
+  return {_mm_add_ps(a.v, b.v)};
+}
+inline Lanes operator-(Lanes a, Lanes b) {
+  return {_mm_sub_ps(a.v, b.v)};
+}
+inline Lanes operator*(Lanes a, Lanes b) {
+  return {_mm_mul_ps(a.v, b.v)};
+}
+inline Lanes operator/(Lanes a, Lanes b) {
+  return {_mm_div_ps(a.v, b.v)};
+}
+inline Lanes splat(float x) {
+  return {_mm_set1_ps(x)};
+}
+inline Lanes loadLanes(const float* p) {
+  return {_mm_loadu_ps(p)};
+}
+inline void storeLanes(float* p, Lanes a) {
+  _mm_storeu_ps(p, a.v);
+}
+// lo > x ? lo : x, then hi < x ? hi : x, per lane: std::clamp's result,
+// a NaN included.
+inline Lanes clampLanes(Lanes x, Lanes lo, Lanes hi) {
+  return {_mm_min_ps(hi.v, _mm_max_ps(lo.v, x.v))};
+}
+#else
+struct Lanes {
+  float v[kLaneCount];
+};
+template <class Op>
+inline Lanes zipLanes(Lanes a, Lanes b, Op op) {
+  Lanes r;
+  for (int l = 0; l < kLaneCount; ++l) r.v[l] = op(a.v[l], b.v[l]);
+  return r;
+}
+inline Lanes operator+(Lanes a, Lanes b) {
+  return zipLanes(a, b, [](float x, float y) { return x + y; });
+}
+inline Lanes operator-(Lanes a, Lanes b) {
+  return zipLanes(a, b, [](float x, float y) { return x - y; });
+}
+inline Lanes operator*(Lanes a, Lanes b) {
+  return zipLanes(a, b, [](float x, float y) { return x * y; });
+}
+inline Lanes operator/(Lanes a, Lanes b) {
+  return zipLanes(a, b, [](float x, float y) { return x / y; });
+}
+inline Lanes splat(float x) {
+  return Lanes{{x, x, x, x}};
+}
+inline Lanes loadLanes(const float* p) {
+  return Lanes{{p[0], p[1], p[2], p[3]}};
+}
+inline void storeLanes(float* p, Lanes a) {
+  std::copy(a.v, a.v + kLaneCount, p);
+}
+inline Lanes clampLanes(Lanes x, Lanes lo, Lanes hi) {
+  const Lanes up = zipLanes(lo, x, [](float l, float v) { return l > v ? l : v; });
+  return zipLanes(hi, up, [](float h, float v) { return h < v ? h : v; });
+}
+#endif
+
+// Sample i of lanes 0..3 from four buffers, and back.
+inline Lanes gatherSample(const float* const* src, int i) {
+  const float v[kLaneCount] = {src[0][i], src[1][i], src[2][i], src[3][i]};
+  return loadLanes(v);
+}
+
+inline void scatterSample(float* const* dst, int lanes, int i, Lanes x) {
+  float v[kLaneCount];
+  storeLanes(v, x);
+  for (int l = 0; l < lanes; ++l) dst[l][i] = v[l];
+}
+
+// Samples i..i+3 of four buffers, turned into four vectors that each hold one
+// sample of every lane; and back, into the first `lanes` buffers.
+inline void loadBlock(const float* const* src, int i, Lanes out[kLaneCount]) {
+#if defined(__SSE__)
+  __m128 r0 = _mm_loadu_ps(src[0] + i), r1 = _mm_loadu_ps(src[1] + i);
+  __m128 r2 = _mm_loadu_ps(src[2] + i), r3 = _mm_loadu_ps(src[3] + i);
+  _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+  out[0].v = r0;
+  out[1].v = r1;
+  out[2].v = r2;
+  out[3].v = r3;
+#else
+  for (int k = 0; k < kLaneCount; ++k) out[k] = gatherSample(src, i + k);
+#endif
+}
+
+inline void storeBlock(float* const* dst, int lanes, int i, const Lanes in[kLaneCount]) {
+#if defined(__SSE__)
+  __m128 r[kLaneCount] = {in[0].v, in[1].v, in[2].v, in[3].v};
+  _MM_TRANSPOSE4_PS(r[0], r[1], r[2], r[3]);
+  for (int l = 0; l < lanes; ++l) _mm_storeu_ps(dst[l] + i, r[l]);
+#else
+  for (int k = 0; k < kLaneCount; ++k) scatterSample(dst, lanes, i + k, in[k]);
+#endif
+}
