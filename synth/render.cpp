@@ -82,15 +82,6 @@ void renderOscillators(Voice& v, const WorkBuffers& w, float* buf, int n) {
   for (Oscillator& o : v.osc) render(o, buf, n, w.auxA, w.auxB);
 }
 
-// After the filters: the shaper (unless it ran as a filter stage), the DC
-// blocker and the mix into the channel buffer.
-void finishVoice(SynthState& s, int voice, bool shaperFiltered, float* buf, int n) {
-  Voice& v = s.voices[voice];
-  if (!shaperFiltered) renderMono(v.distortion, buf, buf, n);
-  renderMono(v.dc, buf, buf, n, s.constants);
-  mixVoice(v, s.work.ampRamp, voice, buf, s.work.channel, n);
-}
-
 void renderVoice(SynthState& s, int voice, int n) {
   Voice& v = s.voices[voice];
   WorkBuffers& w = s.work;
@@ -143,8 +134,18 @@ void renderVoiceGroup(SynthState& s, const int8_t* voices, const VoiceChain* cha
   float* bufs[kFilterLanes];
   for (int l = 0; l < count; ++l) bufs[l] = w.groupVoice[l];
   renderSerialLanes(stages, stageCounts, count, bufs, n);
-  for (int l = 0; l < count; ++l)
-    finishVoice(s, voices[l], chains[l].shaperFiltered, w.groupVoice[l], n);
+  // Shapers and DC blockers keep per-voice states only, so each may run for
+  // the whole group before the mix.
+  DcBlocker* blockers[kFilterLanes];
+  for (int l = 0; l < count; ++l) {
+    Voice& v = s.voices[voices[l]];
+    if (!chains[l].shaperFiltered) renderMono(v.distortion, bufs[l], bufs[l], n);
+    blockers[l] = &v.dc;
+  }
+  renderMonoLanes(blockers, count, bufs, n, s.constants);
+  for (int l = 0; l < count; ++l) {
+    mixVoice(s.voices[voices[l]], w.ampRamp, voices[l], bufs[l], w.channel, n);
+  }
 }
 
 // The voices of one channel in index order, in groups that share lanes where

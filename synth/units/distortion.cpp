@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "synth/units/lanes.h"
 #include "synth/units/numeric.h"
 
 namespace {
@@ -249,4 +250,43 @@ void renderStereo(DcBlocker& dc, const float* in, float* out, int frames, const 
   dc.lastOutLeft = yl;
   dc.lastInRight = xr;
   dc.lastOutRight = yr;
+}
+
+void renderMonoLanes(DcBlocker* const* dc, int laneCount, float* const* bufs, int count,
+                     const SynthConstants& k) {
+  laneCount = std::min(laneCount, kLaneCount);
+  if (laneCount <= 0) return;
+  // Spare lanes repeat lane 0 and are dropped.
+  float* lanes[kLaneCount];
+  float xInit[kLaneCount], yInit[kLaneCount];
+  for (int l = 0; l < kLaneCount; ++l) {
+    const int from = l < laneCount ? l : 0;
+    lanes[l] = bufs[from];
+    xInit[l] = dc[from]->lastInLeft;
+    yInit[l] = dc[from]->lastOutLeft;
+  }
+  const Lanes r = splat(k.dcCoefficient);
+  const Lanes guard = splat(kDenormGuard);
+  Lanes xPrev = loadLanes(xInit), yPrev = loadLanes(yInit);
+  const auto step = [&](Lanes x) {
+    Lanes y = x - xPrev + r * yPrev;
+    y = (y + guard) - guard;
+    xPrev = x;
+    yPrev = y;
+    return y;
+  };
+  int i = 0;
+  for (; i + kLaneCount <= count; i += kLaneCount) {
+    Lanes x[kLaneCount];
+    loadBlock(lanes, i, x);
+    for (Lanes& sample : x) sample = step(sample);
+    storeBlock(lanes, laneCount, i, x);
+  }
+  for (; i < count; ++i) scatterSample(lanes, laneCount, i, step(gatherSample(lanes, i)));
+  storeLanes(xInit, xPrev);
+  storeLanes(yInit, yPrev);
+  for (int l = 0; l < laneCount; ++l) {
+    dc[l]->lastInLeft = xInit[l];
+    dc[l]->lastOutLeft = yInit[l];
+  }
 }

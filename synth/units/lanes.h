@@ -30,6 +30,9 @@ inline Lanes operator/(Lanes a, Lanes b) {
 inline Lanes splat(float x) {
   return {_mm_set1_ps(x)};
 }
+inline Lanes makeLanes(float a, float b, float c, float d) {
+  return {_mm_setr_ps(a, b, c, d)};
+}
 inline Lanes loadLanes(const float* p) {
   return {_mm_loadu_ps(p)};
 }
@@ -65,6 +68,9 @@ inline Lanes operator/(Lanes a, Lanes b) {
 }
 inline Lanes splat(float x) {
   return Lanes{{x, x, x, x}};
+}
+inline Lanes makeLanes(float a, float b, float c, float d) {
+  return Lanes{{a, b, c, d}};
 }
 inline Lanes loadLanes(const float* p) {
   return Lanes{{p[0], p[1], p[2], p[3]}};
