@@ -9,9 +9,12 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "support/patch_builder.h"
+#include "synth/units/distortion.h"
+#include "synth/units/filter.h"
 
 using namespace testpatch;
 
@@ -300,4 +303,154 @@ TEST(SynthExact, BusySceneKeepsItsSamplesAt32000) {
   ASSERT_TRUE(allFinite(out));
   EXPECT_GT(rmsOf(out), 0.01f);
   EXPECT_EQ(hashSamples(out), 0xd734d29f60657e80ull);
+}
+
+namespace {
+
+SynthConstants constants44() {
+  SynthConstants k{};
+  k.sampleRate = 44100;
+  k.rateScale = 1.0f;
+  k.dcCoefficient = 1.0f - 126.0f / 44100.0f;
+  return k;
+}
+
+bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
+}
+
+// A type of the given step kind: 1..5 (state-variable, different outputs),
+// 6 or 14 (four-pole low-pass), 7 or 15 (four-pole high-pass), 0 or 8 (off).
+float typeOfKind(int kind, std::mt19937& rng) {
+  const int pick = static_cast<int>(rng() % 5);
+  switch (kind) {
+    case 0:
+      return pick % 2 ? 8.0f : 0.0f;
+    case 1:
+      return static_cast<float>(1 + pick);
+    case 2:
+      return pick % 2 ? 14.0f : 6.0f;
+    default:
+      return pick % 2 ? 15.0f : 7.0f;
+  }
+}
+
+}  // namespace
+
+// Filter chains rendered side by side must give each voice the samples it gets
+// alone: random chains of matching kinds, outputs within a kind mixed, Off
+// stages in different places, loud input that drives the saturation, any
+// number of lanes and block lengths that leave a remainder.
+TEST(SynthExact, LaneFilterChainsMatchSeparateRenders) {
+  std::mt19937 rng(2016);
+  std::uniform_real_distribution<float> param(0.0f, 128.0f);
+  std::uniform_real_distribution<float> sample(-4.0f, 4.0f);
+  const SynthConstants k = constants44();
+  for (int trial = 0; trial < 60; ++trial) {
+    const int lanes = 1 + trial % kFilterLanes;
+    const int stageKinds = 1 + static_cast<int>(rng() % kMaxSerialFilters);
+    int kinds[kMaxSerialFilters];
+    for (int st = 0; st < stageKinds; ++st) kinds[st] = 1 + static_cast<int>(rng() % 3);
+    const int count = trial % 3 == 0 ? 93 : 128 + trial % 4;
+
+    Filter alone[kFilterLanes][kMaxSerialFilters];
+    Filter shared[kFilterLanes][kMaxSerialFilters];
+    int stageCounts[kFilterLanes];
+    std::vector<float> input[kFilterLanes];
+    for (int l = 0; l < lanes; ++l) {
+      // Some lanes carry an extra Off stage in front where the chain has room.
+      const bool offFirst = stageKinds < kMaxSerialFilters && (trial + l) % 3 == 0;
+      int n = 0;
+      if (offFirst) {
+        alone[l][n] = Filter{};
+        const float t[3] = {typeOfKind(0, rng), param(rng), param(rng)};
+        setup(alone[l][n++], t, k);
+      }
+      for (int st = 0; st < stageKinds; ++st) {
+        alone[l][n] = Filter{};
+        const float t[3] = {typeOfKind(kinds[st], rng), param(rng), param(rng)};
+        setup(alone[l][n], t, k);
+        alone[l][n].y2 = sample(rng) * 0.1f;  // a running state, not a fresh one
+        alone[l][n++].band = sample(rng) * 0.1f;
+      }
+      stageCounts[l] = n;
+      std::copy(alone[l], alone[l] + n, shared[l]);
+      for (int i = 0; i < count; ++i) input[l].push_back(sample(rng) * (i % 7 == 0 ? 8.0f : 1.0f));
+    }
+
+    Filter* sharedChains[kFilterLanes][kMaxSerialFilters];
+    std::vector<float> outShared[kFilterLanes];
+    float* bufs[kFilterLanes];
+    for (int l = 0; l < lanes; ++l) {
+      for (int st = 0; st < stageCounts[l]; ++st) sharedChains[l][st] = &shared[l][st];
+      ASSERT_TRUE(
+          sameSerialKinds(sharedChains[0], stageCounts[0], sharedChains[l], stageCounts[l]));
+      outShared[l] = input[l];
+      bufs[l] = outShared[l].data();
+    }
+    renderSerialLanes(sharedChains, stageCounts, lanes, bufs, count);
+
+    for (int l = 0; l < lanes; ++l) {
+      Filter* chain[kMaxSerialFilters];
+      for (int st = 0; st < stageCounts[l]; ++st) chain[st] = &alone[l][st];
+      std::vector<float> outAlone = input[l];
+      renderSerial(chain, stageCounts[l], outAlone.data(), count);
+      EXPECT_TRUE(sameBits(outAlone, outShared[l])) << "trial " << trial << " lane " << l;
+      // The states carry on identically into the next tick.
+      std::vector<float> nextAlone(count, 0.25f), nextShared(count, 0.25f);
+      renderSerial(chain, stageCounts[l], nextAlone.data(), count);
+      renderSerial(sharedChains[l], stageCounts[l], nextShared.data(), count);
+      EXPECT_TRUE(sameBits(nextAlone, nextShared)) << "trial " << trial << " lane " << l;
+    }
+  }
+}
+
+TEST(SynthExact, ChainsOfDifferentKindsDoNotShareLanes) {
+  const SynthConstants k = constants44();
+  Filter low{}, high{}, band{}, off{};
+  const float tl[3] = {6.0f, 80.0f, 40.0f}, th[3] = {7.0f, 80.0f, 40.0f};
+  const float tb[3] = {2.0f, 80.0f, 40.0f}, to[3] = {0.0f, 80.0f, 40.0f};
+  setup(low, tl, k);
+  setup(high, th, k);
+  setup(band, tb, k);
+  setup(off, to, k);
+  Filter* lowBand[2] = {&low, &band};
+  Filter* bandLow[2] = {&band, &low};
+  Filter* offLowBand[3] = {&off, &low, &band};
+  Filter* highBand[2] = {&high, &band};
+  Filter* lowOnly[1] = {&low};
+  EXPECT_TRUE(sameSerialKinds(lowBand, 2, offLowBand, 3));
+  EXPECT_FALSE(sameSerialKinds(lowBand, 2, bandLow, 2));
+  EXPECT_FALSE(sameSerialKinds(lowBand, 2, highBand, 2));
+  EXPECT_FALSE(sameSerialKinds(lowBand, 2, lowOnly, 1));
+}
+
+TEST(SynthExact, LaneDcBlockersMatchSeparateRenders) {
+  const SynthConstants k = constants44();
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
+  for (int lanes = 1; lanes <= 4; ++lanes) {
+    DcBlocker alone[4], shared[4];
+    DcBlocker* sharedPtrs[4];
+    std::vector<float> input[4], outShared[4];
+    float* bufs[4];
+    const int count = 61 + 4 * lanes;
+    for (int l = 0; l < lanes; ++l) {
+      alone[l] = DcBlocker{sample(rng), sample(rng), 0.0f, 0.0f};
+      shared[l] = alone[l];
+      sharedPtrs[l] = &shared[l];
+      // A constant offset plus a quiet tail that the blocker flushes to zero.
+      for (int i = 0; i < count; ++i) input[l].push_back(i < 40 ? 0.5f + sample(rng) : 1e-9f);
+      outShared[l] = input[l];
+      bufs[l] = outShared[l].data();
+    }
+    renderMonoLanes(sharedPtrs, lanes, bufs, count, k);
+    for (int l = 0; l < lanes; ++l) {
+      std::vector<float> outAlone(count);
+      renderMono(alone[l], input[l].data(), outAlone.data(), count, k);
+      EXPECT_TRUE(sameBits(outAlone, outShared[l])) << lanes << " lanes, lane " << l;
+      EXPECT_EQ(alone[l].lastOutLeft, shared[l].lastOutLeft);
+      EXPECT_EQ(alone[l].lastInLeft, shared[l].lastInLeft);
+    }
+  }
 }
