@@ -20,8 +20,7 @@ void clear(float* buffer, int count) {
 // buffer. Filters in series (with a shaper in a filter mode after them) run in
 // one fused loop and the parallel pair side by side: the same samples as
 // rendering them one after another, in a fraction of the time.
-void renderFilters(Voice& v, WorkBuffers& w, int n) {
-  float* vb = w.voice;
+void renderFilters(Voice& v, WorkBuffers& w, float* vb, int n) {
   Filter* shaperFilter = monoFilterStage(v.distortion);
   if (static_cast<Routing>(v.routing) == Routing::Parallel) {
     float* second = w.voice2;
@@ -82,14 +81,12 @@ void renderOscillators(Voice& v, const WorkBuffers& w, float* buf, int n) {
   for (Oscillator& o : v.osc) render(o, buf, n, w.auxA, w.auxB);
 }
 
-void renderVoice(SynthState& s, int voice, int n) {
+// One voice on its own: oscillators, filters, shaper and DC blocker into buf.
+void renderVoiceAlone(SynthState& s, int voice, float* buf, int n) {
   Voice& v = s.voices[voice];
-  WorkBuffers& w = s.work;
-  float* vb = w.voice;
-  renderOscillators(v, w, vb, n);
-  renderFilters(v, w, n);
-  renderMono(v.dc, vb, vb, n, s.constants);
-  mixVoice(v, w.ampRamp, voice, vb, w.channel, n);
+  renderOscillators(v, s.work, buf, n);
+  renderFilters(v, s.work, buf, n);
+  renderMono(v.dc, buf, buf, n, s.constants);
 }
 
 // A voice's filters in series, as renderFilters runs them outside parallel
@@ -97,77 +94,107 @@ void renderVoice(SynthState& s, int voice, int n) {
 struct VoiceChain {
   Filter* stages[kMaxSerialFilters];
   int count;
-  bool parallel;  // parallel routing: no serial chain
+  int key;  // serialKindsKey; 0 in parallel routing, which never shares lanes
   bool shaperFiltered;
 };
+
+constexpr int kNoStageKey = 1;  // serialKindsKey of a chain where nothing runs
 
 VoiceChain chainOf(Voice& v) {
   VoiceChain c{};
   Filter* shaperFilter = monoFilterStage(v.distortion);
   c.shaperFiltered = shaperFilter != nullptr;
   const auto routing = static_cast<Routing>(v.routing);
-  c.parallel = routing == Routing::Parallel;
-  if (c.parallel) return c;
+  if (routing == Routing::Parallel) return c;
   c.stages[c.count++] = &v.filter[0];
   if (routing != Routing::Single) c.stages[c.count++] = &v.filter[1];
   if (shaperFilter) c.stages[c.count++] = shaperFilter;
+  c.key = serialKindsKey(c.stages, c.count);
   return c;
 }
 
-bool canShareLanes(const VoiceChain& a, const VoiceChain& b) {
-  return !a.parallel && !b.parallel && sameSerialKinds(a.stages, a.count, b.stages, b.count);
+bool sharesLanes(const VoiceChain& c) {
+  return c.key != 0 && c.key != kNoStageKey;
 }
 
-// Up to kFilterLanes voices whose chains share lanes, consecutive in mixing
-// order: oscillators per voice, the filter chains side by side, then the rest
-// of each voice and its mix in order, so the channel sums round as before.
-void renderVoiceGroup(SynthState& s, const int8_t* voices, const VoiceChain* chains, int count,
+// Voices whose chains match, each into its own buffer: oscillators per voice,
+// the filter chains side by side, then each voice's shaper and, side by side
+// again, the DC blockers (all of them keep per-voice states only).
+void renderVoiceGroup(SynthState& s, const int* voices, const VoiceChain* const* chains, int count,
                       int n) {
   WorkBuffers& w = s.work;
-  Filter* stages[kFilterLanes][kMaxSerialFilters];
-  int stageCounts[kFilterLanes];
-  for (int l = 0; l < count; ++l) {
-    renderOscillators(s.voices[voices[l]], w, w.groupVoice[l], n);
-    std::copy(chains[l].stages, chains[l].stages + chains[l].count, stages[l]);
-    stageCounts[l] = chains[l].count;
-  }
-  float* bufs[kFilterLanes];
-  for (int l = 0; l < count; ++l) bufs[l] = w.groupVoice[l];
-  renderSerialLanes(stages, stageCounts, count, bufs, n);
-  // Shapers and DC blockers keep per-voice states only, so each may run for
-  // the whole group before the mix.
-  DcBlocker* blockers[kFilterLanes];
+  Filter* stages[kMaxLaneVoices][kMaxSerialFilters];
+  int stageCounts[kMaxLaneVoices];
+  float* bufs[kMaxLaneVoices];
+  DcBlocker* blockers[kMaxLaneVoices];
   for (int l = 0; l < count; ++l) {
     Voice& v = s.voices[voices[l]];
-    if (!chains[l].shaperFiltered) renderMono(v.distortion, bufs[l], bufs[l], n);
+    bufs[l] = w.voiceOut[voices[l]];
+    renderOscillators(v, w, bufs[l], n);
+    std::copy(chains[l]->stages, chains[l]->stages + chains[l]->count, stages[l]);
+    stageCounts[l] = chains[l]->count;
     blockers[l] = &v.dc;
   }
-  renderMonoLanes(blockers, count, bufs, n, s.constants);
+  renderSerialLanes(stages, stageCounts, count, bufs, n);
   for (int l = 0; l < count; ++l) {
-    mixVoice(s.voices[voices[l]], w.ampRamp, voices[l], bufs[l], w.channel, n);
+    if (!chains[l]->shaperFiltered) renderMono(s.voices[voices[l]].distortion, bufs[l], bufs[l], n);
+  }
+  renderMonoLanes(blockers, count, bufs, n, s.constants);
+}
+
+bool readsAuxBus(const Voice& v) {
+  for (const Oscillator& o : v.osc) {
+    const auto mode = static_cast<OscMode>(o.mode & kOscModeMask);
+    if (mode == OscMode::AuxInputA || mode == OscMode::AuxInputB) return true;
+  }
+  return false;
+}
+
+// Renders, ahead of the channels, every sounding voice that reads no aux bus
+// (nothing another channel renders in this tick reaches it) into its own
+// buffer, grouping voices of any channels whose filter chains match. Marks
+// the voices it rendered.
+void renderVoicesAhead(SynthState& s, int n, bool* ahead) {
+  int voices[kSynthVoices];
+  VoiceChain chains[kSynthVoices];
+  int count = 0;
+  for (int v = 0; v < kSynthVoices; ++v) {
+    ahead[v] = s.voiceChannel[v] >= 0 && !readsAuxBus(s.voices[v]);
+    if (!ahead[v]) continue;
+    voices[count] = v;
+    chains[count++] = chainOf(s.voices[v]);
+  }
+  bool done[kSynthVoices] = {};
+  for (int a = 0; a < count; ++a) {
+    if (done[a]) continue;
+    int group[kMaxLaneVoices] = {voices[a]};
+    const VoiceChain* groupChains[kMaxLaneVoices] = {&chains[a]};
+    int size = 1;
+    if (sharesLanes(chains[a])) {
+      for (int b = a + 1; b < count && size < kMaxLaneVoices; ++b) {
+        if (done[b] || chains[b].key != chains[a].key) continue;
+        done[b] = true;
+        group[size] = voices[b];
+        groupChains[size++] = &chains[b];
+      }
+    }
+    if (size == 1) {
+      renderVoiceAlone(s, voices[a], s.work.voiceOut[voices[a]], n);
+    } else {
+      renderVoiceGroup(s, group, groupChains, size, n);
+    }
   }
 }
 
-// The voices of one channel in index order, in groups that share lanes where
-// their chains allow and one by one otherwise.
-void renderVoices(SynthState& s, const int8_t* members, int count, int n) {
-  int i = 0;
-  while (i < count) {
-    VoiceChain chains[kFilterLanes];
-    chains[0] = chainOf(s.voices[members[i]]);
-    int size = 1;
-    while (size < kFilterLanes && i + size < count) {
-      const VoiceChain next = chainOf(s.voices[members[i + size]]);
-      if (!canShareLanes(chains[0], next)) break;
-      chains[size++] = next;
-    }
-    if (size == 1 || !hasActiveStage(chains[0].stages, chains[0].count)) {
-      // Nothing to share: no filter runs in any of them.
-      for (int k = 0; k < size; ++k) renderVoice(s, members[i + k], n);
-    } else {
-      renderVoiceGroup(s, members + i, chains, size, n);
-    }
-    i += size;
+// The voices of one channel, mixed in index order so that the channel sums
+// round the same however the voices were rendered; voices not rendered ahead
+// are rendered here.
+void mixVoices(SynthState& s, const int8_t* members, int count, const bool* ahead, int n) {
+  WorkBuffers& w = s.work;
+  for (int i = 0; i < count; ++i) {
+    const int v = members[i];
+    if (!ahead[v]) renderVoiceAlone(s, v, w.voiceOut[v], n);
+    mixVoice(s.voices[v], w.ampRamp, v, w.voiceOut[v], w.channel, n);
   }
 }
 
@@ -336,6 +363,8 @@ void audioTick(SynthState& s) {
     if (ch >= 0) members[ch][memberCount[ch]++] = static_cast<int8_t>(v);
   }
   computeAmpRamps(s, n);
+  bool ahead[kSynthVoices];
+  renderVoicesAhead(s, n, ahead);
 
   for (int ch = 0; ch < kSynthChannels; ++ch) {
     if (memberCount[ch] == 0) {
@@ -345,7 +374,7 @@ void audioTick(SynthState& s) {
       continue;
     }
     clear(w.channel, 2 * n);
-    renderVoices(s, members[ch], memberCount[ch], n);
+    mixVoices(s, members[ch], memberCount[ch], ahead, n);
     if (ch == kSpeechChannel) speechRender(s.speech, w.channel, n);
     Channel& c = s.channels[ch];
     renderStrip(s, c, n);

@@ -102,10 +102,10 @@ struct MasterCut {
 
 // One tick of audio at most; stereo buffers are interleaved left, right.
 struct WorkBuffers {
-  alignas(64) float voice[kMaxTickFrames];
   alignas(64) float voice2[kMaxTickFrames];  // filter 2 in parallel routing
-  // A group of voices whose filters run side by side, one per SIMD lane.
-  alignas(64) float groupVoice[kFilterLanes][kMaxTickFrames];
+  // Every voice's output, so that voices of different channels can run their
+  // filters side by side before the channels mix them in order.
+  alignas(64) float voiceOut[kSynthVoices][kMaxTickFrames];
   alignas(64) float channel[2 * kMaxTickFrames];
   alignas(64) float reverbBus[kMaxTickFrames];
   alignas(64) float delayBus[kMaxTickFrames];

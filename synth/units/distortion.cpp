@@ -252,14 +252,17 @@ void renderStereo(DcBlocker& dc, const float* in, float* out, int frames, const 
   dc.lastOutRight = yr;
 }
 
-void renderMonoLanes(DcBlocker* const* dc, int laneCount, float* const* bufs, int count,
-                     const SynthConstants& k) {
-  laneCount = std::min(laneCount, kLaneCount);
-  if (laneCount <= 0) return;
+namespace {
+
+// Groups registers of four voices each, their recursions interleaved.
+template <int Groups>
+void renderDcGroups(DcBlocker* const* dc, int laneCount, float* const* bufs, int count,
+                    const SynthConstants& k) {
+  constexpr int kWidth = Groups * kLaneCount;
   // Spare lanes repeat lane 0 and are dropped.
-  float* lanes[kLaneCount];
-  float xInit[kLaneCount], yInit[kLaneCount];
-  for (int l = 0; l < kLaneCount; ++l) {
+  float* lanes[kWidth];
+  float xInit[kWidth], yInit[kWidth];
+  for (int l = 0; l < kWidth; ++l) {
     const int from = l < laneCount ? l : 0;
     lanes[l] = bufs[from];
     xInit[l] = dc[from]->lastInLeft;
@@ -267,26 +270,53 @@ void renderMonoLanes(DcBlocker* const* dc, int laneCount, float* const* bufs, in
   }
   const Lanes r = splat(k.dcCoefficient);
   const Lanes guard = splat(kDenormGuard);
-  Lanes xPrev = loadLanes(xInit), yPrev = loadLanes(yInit);
-  const auto step = [&](Lanes x) {
-    Lanes y = x - xPrev + r * yPrev;
+  Lanes xPrev[Groups], yPrev[Groups];
+  for (int g = 0; g < Groups; ++g) {
+    xPrev[g] = loadLanes(xInit + kLaneCount * g);
+    yPrev[g] = loadLanes(yInit + kLaneCount * g);
+  }
+  const auto step = [&](int g, Lanes x) {
+    Lanes y = x - xPrev[g] + r * yPrev[g];
     y = (y + guard) - guard;
-    xPrev = x;
-    yPrev = y;
+    xPrev[g] = x;
+    yPrev[g] = y;
     return y;
   };
+  int used[Groups];
+  for (int g = 0; g < Groups; ++g) used[g] = std::min(laneCount - kLaneCount * g, kLaneCount);
   int i = 0;
   for (; i + kLaneCount <= count; i += kLaneCount) {
-    Lanes x[kLaneCount];
-    loadBlock(lanes, i, x);
-    for (Lanes& sample : x) sample = step(sample);
-    storeBlock(lanes, laneCount, i, x);
+    for (int g = 0; g < Groups; ++g) {
+      Lanes x[kLaneCount];
+      loadBlock(lanes + kLaneCount * g, i, x);
+      for (Lanes& sample : x) sample = step(g, sample);
+      storeBlock(lanes + kLaneCount * g, used[g], i, x);
+    }
   }
-  for (; i < count; ++i) scatterSample(lanes, laneCount, i, step(gatherSample(lanes, i)));
-  storeLanes(xInit, xPrev);
-  storeLanes(yInit, yPrev);
+  for (; i < count; ++i) {
+    for (int g = 0; g < Groups; ++g) {
+      float* const* src = lanes + kLaneCount * g;
+      scatterSample(src, used[g], i, step(g, gatherSample(src, i)));
+    }
+  }
+  for (int g = 0; g < Groups; ++g) {
+    storeLanes(xInit + kLaneCount * g, xPrev[g]);
+    storeLanes(yInit + kLaneCount * g, yPrev[g]);
+  }
   for (int l = 0; l < laneCount; ++l) {
     dc[l]->lastInLeft = xInit[l];
     dc[l]->lastOutLeft = yInit[l];
+  }
+}
+
+}  // namespace
+
+void renderMonoLanes(DcBlocker* const* dc, int laneCount, float* const* bufs, int count,
+                     const SynthConstants& k) {
+  if (laneCount <= 0) return;
+  if (laneCount > kLaneCount) {
+    renderDcGroups<2>(dc, std::min(laneCount, 2 * kLaneCount), bufs, count, k);
+  } else {
+    renderDcGroups<1>(dc, laneCount, bufs, count, k);
   }
 }

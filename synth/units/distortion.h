@@ -56,7 +56,7 @@ void reset(DcBlocker& dc);
 // in and out may be the same buffer.
 void renderMono(DcBlocker& dc, const float* in, float* out, int count, const SynthConstants& k);
 void renderStereo(DcBlocker& dc, const float* in, float* out, int frames, const SynthConstants& k);
-// renderMono on up to four blockers side by side, one per SIMD lane, in place
-// on bufs[l]: the same samples, in about the time of one.
+// renderMono on up to eight blockers side by side, one per SIMD lane, in
+// place on bufs[l]: the same samples, in a fraction of the time.
 void renderMonoLanes(DcBlocker* const* dc, int laneCount, float* const* bufs, int count,
                      const SynthConstants& k);

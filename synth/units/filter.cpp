@@ -360,19 +360,69 @@ struct FourPoleLanes {
 
 // Filters in series across lanes: chains[l][k] is stage k of lane l, every
 // lane's filter of one stage of the same kind.
-template <class... Stages, size_t... I>
-void renderSerialLaneStages(Filter* const (*stages)[kFilterLanes], [[maybe_unused]] int lanes,
+// Eight voices as two register groups whose recursions overlap in the
+// processor: the same step on each group, one after the other.
+struct LanePair {
+  Lanes a, b;
+};
+
+template <class Stage>
+struct TwoGroups {
+  Stage a, b;
+
+  explicit TwoGroups(Filter* const* f) : a(f), b(f + kFilterLanes) {}
+  void store(Filter* const* f, int lanes) const {
+    a.store(f, kFilterLanes);
+    b.store(f + kFilterLanes, lanes - kFilterLanes);
+  }
+  LanePair step(LanePair x) { return {a.step(x.a), b.step(x.b)}; }
+};
+
+void loadBlock(const float* const* src, int i, LanePair out[kLaneCount]) {
+  Lanes a[kLaneCount], b[kLaneCount];
+  ::loadBlock(src, i, a);
+  ::loadBlock(src + kFilterLanes, i, b);
+  for (int k = 0; k < kLaneCount; ++k) out[k] = {a[k], b[k]};
+}
+
+void storeBlock(float* const* dst, int lanes, int i, const LanePair in[kLaneCount]) {
+  Lanes a[kLaneCount], b[kLaneCount];
+  for (int k = 0; k < kLaneCount; ++k) {
+    a[k] = in[k].a;
+    b[k] = in[k].b;
+  }
+  ::storeBlock(dst, kFilterLanes, i, a);
+  ::storeBlock(dst + kFilterLanes, lanes - kFilterLanes, i, b);
+}
+
+void gatherSample(const float* const* src, int i, Lanes& x) {
+  x = ::gatherSample(src, i);
+}
+void gatherSample(const float* const* src, int i, LanePair& x) {
+  x = {::gatherSample(src, i), ::gatherSample(src + kFilterLanes, i)};
+}
+void scatterSample(float* const* dst, int lanes, int i, LanePair x) {
+  ::scatterSample(dst, kFilterLanes, i, x.a);
+  ::scatterSample(dst + kFilterLanes, lanes - kFilterLanes, i, x.b);
+}
+
+// Filters in series across lanes: stages[k][l] is stage k of lane l, every
+// lane's filter of one stage of the same kind. Sample is Lanes (four voices)
+// or LanePair (eight).
+template <class Sample, class... Stages, size_t... I>
+void renderSerialLaneStages(Filter* const (*stages)[kMaxLaneVoices], [[maybe_unused]] int lanes,
                             float* const* bufs, int count, std::index_sequence<I...>) {
   std::tuple<Stages...> st{Stages(stages[I])...};
   int i = 0;
   for (; i + kLaneCount <= count; i += kLaneCount) {
-    Lanes x[kLaneCount];
+    Sample x[kLaneCount];
     loadBlock(bufs, i, x);
-    for (Lanes& sample : x) ((sample = std::get<I>(st).step(sample)), ...);
+    for (Sample& sample : x) ((sample = std::get<I>(st).step(sample)), ...);
     storeBlock(bufs, lanes, i, x);
   }
   for (; i < count; ++i) {
-    Lanes x = gatherSample(bufs, i);
+    Sample x;
+    gatherSample(bufs, i, x);
     ((x = std::get<I>(st).step(x)), ...);
     scatterSample(bufs, lanes, i, x);
   }
@@ -380,12 +430,17 @@ void renderSerialLaneStages(Filter* const (*stages)[kFilterLanes], [[maybe_unuse
 }
 
 template <class... Known>
-void dispatchSerialLanes(Filter* const (*stages)[kFilterLanes], int n, int lanes,
+void dispatchSerialLanes(Filter* const (*stages)[kMaxLaneVoices], int n, int lanes,
                          float* const* bufs, int count) {
   constexpr size_t known = sizeof...(Known);
   if (known == static_cast<size_t>(n)) {
-    renderSerialLaneStages<Known...>(stages, lanes, bufs, count,
-                                     std::index_sequence_for<Known...>{});
+    if (lanes > kFilterLanes) {
+      renderSerialLaneStages<LanePair, TwoGroups<Known>...>(stages, lanes, bufs, count,
+                                                            std::index_sequence_for<Known...>{});
+    } else {
+      renderSerialLaneStages<Lanes, Known...>(stages, lanes, bufs, count,
+                                              std::index_sequence_for<Known...>{});
+    }
     return;
   }
   if constexpr (known < kMaxSerialFilters) {
@@ -482,24 +537,26 @@ bool hasActiveStage(Filter* const* stages, int stageCount) {
   return activeStages(stages, stageCount, active) > 0;
 }
 
+int serialKindsKey(Filter* const* stages, int stageCount) {
+  Filter* active[kMaxSerialFilters];
+  const int n = activeStages(stages, stageCount, active);
+  int key = 1;  // leading digit, so that chains of different lengths differ
+  for (int i = 0; i < n; ++i) key = key * 4 + static_cast<int>(kindOf(*active[i]));
+  return key;
+}
+
 bool sameSerialKinds(Filter* const* a, int aCount, Filter* const* b, int bCount) {
-  Filter* activeA[kMaxSerialFilters];
-  Filter* activeB[kMaxSerialFilters];
-  const int n = activeStages(a, aCount, activeA);
-  if (activeStages(b, bCount, activeB) != n) return false;
-  for (int i = 0; i < n; ++i) {
-    if (kindOf(*activeA[i]) != kindOf(*activeB[i])) return false;
-  }
-  return true;
+  return serialKindsKey(a, aCount) == serialKindsKey(b, bCount);
 }
 
 void renderSerialLanes(Filter* const (*chains)[kMaxSerialFilters], const int* stageCounts,
                        int laneCount, float* const* bufs, int count) {
   if (laneCount <= 0) return;
-  laneCount = std::min(laneCount, kFilterLanes);
+  laneCount = std::min(laneCount, kMaxLaneVoices);
+  const int width = laneCount > kFilterLanes ? kMaxLaneVoices : kFilterLanes;
   // Per stage, the filter of every lane; spare lanes run copies of lane 0's.
   Filter spare[kMaxSerialFilters];
-  Filter* stages[kMaxSerialFilters][kFilterLanes];
+  Filter* stages[kMaxSerialFilters][kMaxLaneVoices];
   int n = 0;
   for (int l = 0; l < laneCount; ++l) {
     Filter* active[kMaxSerialFilters];
@@ -508,9 +565,9 @@ void renderSerialLanes(Filter* const (*chains)[kMaxSerialFilters], const int* st
   }
   for (int k = 0; k < n; ++k) {
     spare[k] = *stages[k][0];
-    for (int l = laneCount; l < kFilterLanes; ++l) stages[k][l] = &spare[k];
+    for (int l = laneCount; l < width; ++l) stages[k][l] = &spare[k];
   }
-  float* lanes[kFilterLanes];
-  for (int l = 0; l < kFilterLanes; ++l) lanes[l] = bufs[l < laneCount ? l : 0];
+  float* lanes[kMaxLaneVoices];
+  for (int l = 0; l < width; ++l) lanes[l] = bufs[l < laneCount ? l : 0];
   dispatchSerialLanes<>(stages, n, laneCount, lanes, count);
 }

@@ -21,6 +21,7 @@ enum class FilterType : int32_t {
 constexpr int32_t kFilterTypeMask = 7;
 constexpr int kMaxSerialFilters = 3;  // two voice filters and the shaper's
 constexpr int kFilterLanes = 4;       // filters rendered side by side, one per SIMD lane
+constexpr int kMaxLaneVoices = 8;     // two registers of lanes in one loop
 
 struct Filter {
   int32_t type;    // rounded type parameter; 0 = Off
@@ -61,9 +62,12 @@ void renderSerial(Filter* const* stages, int stageCount, float* buf, int count);
 // renderSerialLanes. Types of one kind (the five state-variable outputs, say)
 // mix freely.
 bool sameSerialKinds(Filter* const* a, int aCount, Filter* const* b, int bCount);
+// The same comparison as a number: chains with equal keys share lanes. Key 1
+// means no stage runs.
+int serialKindsKey(Filter* const* stages, int stageCount);
 
-// The filter chains of up to kFilterLanes voices side by side, one voice per
-// lane: the same samples, bit for bit, as renderSerial on each chain, in about
+// The filter chains of up to kMaxLaneVoices voices side by side, one voice
+// per lane: the same samples, bit for bit, as renderSerial on each chain, in about
 // the time of one. chains[l] holds lane l's stageCounts[l] stages, kinds
 // matching across lanes by sameSerialKinds, rendering in place on bufs[l].
 // Spare lanes (from laneCount up) run copies of lane 0 and are dropped.

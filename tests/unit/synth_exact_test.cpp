@@ -346,17 +346,17 @@ TEST(SynthExact, LaneFilterChainsMatchSeparateRenders) {
   std::uniform_real_distribution<float> param(0.0f, 128.0f);
   std::uniform_real_distribution<float> sample(-4.0f, 4.0f);
   const SynthConstants k = constants44();
-  for (int trial = 0; trial < 60; ++trial) {
-    const int lanes = 1 + trial % kFilterLanes;
+  for (int trial = 0; trial < 80; ++trial) {
+    const int lanes = 1 + trial % kMaxLaneVoices;
     const int stageKinds = 1 + static_cast<int>(rng() % kMaxSerialFilters);
     int kinds[kMaxSerialFilters];
     for (int st = 0; st < stageKinds; ++st) kinds[st] = 1 + static_cast<int>(rng() % 3);
     const int count = trial % 3 == 0 ? 93 : 128 + trial % 4;
 
-    Filter alone[kFilterLanes][kMaxSerialFilters];
-    Filter shared[kFilterLanes][kMaxSerialFilters];
-    int stageCounts[kFilterLanes];
-    std::vector<float> input[kFilterLanes];
+    Filter alone[kMaxLaneVoices][kMaxSerialFilters];
+    Filter shared[kMaxLaneVoices][kMaxSerialFilters];
+    int stageCounts[kMaxLaneVoices];
+    std::vector<float> input[kMaxLaneVoices];
     for (int l = 0; l < lanes; ++l) {
       // Some lanes carry an extra Off stage in front where the chain has room.
       const bool offFirst = stageKinds < kMaxSerialFilters && (trial + l) % 3 == 0;
@@ -378,9 +378,9 @@ TEST(SynthExact, LaneFilterChainsMatchSeparateRenders) {
       for (int i = 0; i < count; ++i) input[l].push_back(sample(rng) * (i % 7 == 0 ? 8.0f : 1.0f));
     }
 
-    Filter* sharedChains[kFilterLanes][kMaxSerialFilters];
-    std::vector<float> outShared[kFilterLanes];
-    float* bufs[kFilterLanes];
+    Filter* sharedChains[kMaxLaneVoices][kMaxSerialFilters];
+    std::vector<float> outShared[kMaxLaneVoices];
+    float* bufs[kMaxLaneVoices];
     for (int l = 0; l < lanes; ++l) {
       for (int st = 0; st < stageCounts[l]; ++st) sharedChains[l][st] = &shared[l][st];
       ASSERT_TRUE(
@@ -429,11 +429,11 @@ TEST(SynthExact, LaneDcBlockersMatchSeparateRenders) {
   const SynthConstants k = constants44();
   std::mt19937 rng(7);
   std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
-  for (int lanes = 1; lanes <= 4; ++lanes) {
-    DcBlocker alone[4], shared[4];
-    DcBlocker* sharedPtrs[4];
-    std::vector<float> input[4], outShared[4];
-    float* bufs[4];
+  for (int lanes = 1; lanes <= 8; ++lanes) {
+    DcBlocker alone[8], shared[8];
+    DcBlocker* sharedPtrs[8];
+    std::vector<float> input[8], outShared[8];
+    float* bufs[8];
     const int count = 61 + 4 * lanes;
     for (int l = 0; l < lanes; ++l) {
       alone[l] = DcBlocker{sample(rng), sample(rng), 0.0f, 0.0f};
