@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "synth/core.h"
+#include "synth/units/lanes.h"
 
 namespace {
 
@@ -63,12 +64,23 @@ void computeAmpRamps(SynthState& s, int n) {
   }
 }
 
-// Adds the voice buffer into the channel buffer with the amplitude ramp and pan.
+// Adds the voice buffer into the channel buffer with the amplitude ramp and
+// pan; two frames (four samples) per step, each sum rounded as in
+// out += s * gain + guard.
 void mixVoice(const Voice& v, const float (*ramp)[kSynthVoices], int voice, const float* vb,
               float* out, int n) {
   const float gainLeft = v.gainLeft;
   const float gainRight = v.gainRight;
-  for (int i = 0; i < n; ++i) {
+  const Lanes gains = makeLanes(gainLeft, gainRight, gainLeft, gainRight);
+  const Lanes guard = splat(kDenormGuard);
+  int i = 0;
+  for (; i + 2 <= n; i += 2) {
+    const float s0 = vb[i] * ramp[i][voice];
+    const float s1 = vb[i + 1] * ramp[i + 1][voice];
+    float* at = out + 2 * i;
+    storeLanes(at, loadLanes(at) + (makeLanes(s0, s0, s1, s1) * gains + guard));
+  }
+  for (; i < n; ++i) {
     const float s = vb[i] * ramp[i][voice];
     out[2 * i] += s * gainLeft + kDenormGuard;
     out[2 * i + 1] += s * gainRight + kDenormGuard;
