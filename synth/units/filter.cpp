@@ -10,6 +10,8 @@
 
 namespace {
 
+// The per-sample steps below are inlined into every render loop whatever the
+// size of this file: a call per sample would cost a fifth of the speed.
 constexpr float kParamScale = 1.0f / 128.0f;  // parameter 0..128 to 0..1
 constexpr float kCutoffOctaves = 10.0f;       // cutoff range below the oversampled rate
 constexpr int32_t kFirstFourPoleType = 6;     // rounded types 6..127 set up the four-pole kind
@@ -101,7 +103,7 @@ struct StateVariableStage {
     f.band = band;
   }
   // Two passes with the same input; only low and band persist.
-  float step(float s) {
+  [[gnu::always_inline]] float step(float s) {
     const float x = s + kDenormGuard;
     low = low + fr * band - kDenormGuard;
     float high = x - dp * band - low;
@@ -137,7 +139,7 @@ struct FourPoleStage {
   }
   // Four one-pole stages with feedback from the last; the last stage
   // saturates softly.
-  void pass(float s, float guarded) {
+  [[gnu::always_inline]] void pass(float s, float guarded) {
     const float u = guarded - r * y4;
     const float n1 = p * (u + last) + fb * y1;
     const float n2 = p * (n1 + y1) + fb * y2;
@@ -152,7 +154,7 @@ struct FourPoleStage {
     y4 = n4;
   }
   // Two passes with the same input.
-  float step(float s) {
+  [[gnu::always_inline]] float step(float s) {
     const float guarded = s + kDenormGuard;
     pass(s, guarded);
     pass(s, guarded);
@@ -298,7 +300,7 @@ struct StateVariableLanes {
     scatter(f, lanes, &Filter::low, low);
     scatter(f, lanes, &Filter::band, band);
   }
-  Lanes step(Lanes s) {
+  [[gnu::always_inline]] Lanes step(Lanes s) {
     const Lanes guard = splat(kDenormGuard);
     const Lanes x = s + guard;
     low = low + fr * band - guard;
@@ -332,7 +334,7 @@ struct FourPoleLanes {
     scatter(f, lanes, &Filter::y3, y3);
     scatter(f, lanes, &Filter::y4, y4);
   }
-  void pass(Lanes s, Lanes guarded) {
+  [[gnu::always_inline]] void pass(Lanes s, Lanes guarded) {
     const Lanes u = guarded - r * y4;
     const Lanes n1 = p * (u + last) + fb * y1;
     const Lanes n2 = p * (n1 + y1) + fb * y2;
@@ -346,7 +348,7 @@ struct FourPoleLanes {
     y3 = n3;
     y4 = n4;
   }
-  Lanes step(Lanes s) {
+  [[gnu::always_inline]] Lanes step(Lanes s) {
     const Lanes guarded = s + splat(kDenormGuard);
     pass(s, guarded);
     pass(s, guarded);
@@ -375,7 +377,7 @@ struct TwoGroups {
     a.store(f, kFilterLanes);
     b.store(f + kFilterLanes, lanes - kFilterLanes);
   }
-  LanePair step(LanePair x) { return {a.step(x.a), b.step(x.b)}; }
+  [[gnu::always_inline]] LanePair step(LanePair x) { return {a.step(x.a), b.step(x.b)}; }
 };
 
 void loadBlock(const float* const* src, int i, LanePair out[kLaneCount]) {
