@@ -56,46 +56,26 @@ int loudestFrame(const std::vector<float>& b, int side) {
   return best;
 }
 
-TEST(ModDelay, RightTapIsOneSampleLaterThanLeftForEqualSettings) {
-  DelayRig rig(kChannelDelayMask);
-  rig.set(fixedTaps(10, 10));  // 8 samples per step: D = 80
-  auto b = impulse(400, 1.0f, 1.0f);
-  render(rig.d, b.data(), 400);
-  EXPECT_EQ(loudestFrame(b, 0), 79);
-  EXPECT_EQ(loudestFrame(b, 1), 80);
-  EXPECT_NEAR(b[2 * 79], 1.0f, 1e-5f);
-  EXPECT_NEAR(b[2 * 80 + 1], 1.0f, 1e-5f);
-  // Fully wet: nothing of the dry impulse remains at frame 0.
-  EXPECT_NEAR(b[0], 0.0f, 1e-5f);
-  EXPECT_NEAR(b[1], 0.0f, 1e-5f);
-}
-
-TEST(ModDelay, SidesTakeTheirOwnDelays) {
-  DelayRig rig(kChannelDelayMask);
-  rig.set(fixedTaps(5, 20));
-  auto b = impulse(400, 1.0f, -1.0f);
-  render(rig.d, b.data(), 400);
-  EXPECT_EQ(loudestFrame(b, 0), 39);
-  EXPECT_EQ(loudestFrame(b, 1), 160);
-  EXPECT_GT(b[2 * 39], 0.99f);
-  EXPECT_LT(b[2 * 160 + 1], -0.99f);
-}
-
-TEST(ModDelay, ShortestDelaysWrapToTheFarEndOfTheLine) {
-  // D = 0: the right side reads a full line back, the left one less.
-  DelayRig rig(kChannelDelayMask);
-  rig.set(fixedTaps(0, 0));
-  auto b = impulse(2100, 1.0f, 1.0f);
-  render(rig.d, b.data(), 2100);
-  EXPECT_EQ(loudestFrame(b, 0), 2047);
-  EXPECT_EQ(loudestFrame(b, 1), 2048);
-
-  // D = 1 on the left reads a full line back.
-  DelayRig one(kChannelDelayMask);
-  one.set(fixedTaps(0.125f, 0));
-  auto c = impulse(2100, 1.0f, 1.0f);
-  render(one.d, c.data(), 2100);
-  EXPECT_EQ(loudestFrame(c, 0), 2048);
+TEST(ModDelay, TapsLieAtTheirDistances) {
+  // 8 samples per step; for equal settings the right tap is one sample longer
+  // than the left; the shortest delays wrap round to the far end of the line.
+  const struct {
+    float left, right;
+    int leftFrame, rightFrame;
+  } cases[] = {{10, 10, 79, 80}, {5, 20, 39, 160}, {0, 0, 2047, 2048}, {0.125f, 0, 2048, 2048}};
+  for (const auto& c : cases) {
+    DelayRig rig(kChannelDelayMask);
+    rig.set(fixedTaps(c.left, c.right));
+    auto b = impulse(2100, 1.0f, -1.0f);
+    render(rig.d, b.data(), 2100);
+    EXPECT_EQ(loudestFrame(b, 0), c.leftFrame) << c.left;
+    EXPECT_EQ(loudestFrame(b, 1), c.rightFrame) << c.right;
+    EXPECT_NEAR(b[2 * c.leftFrame], 1.0f, 1e-5f) << c.left;
+    EXPECT_NEAR(b[2 * c.rightFrame + 1], -1.0f, 1e-5f) << c.right;
+    // Fully wet: nothing of the dry impulse remains at frame 0.
+    EXPECT_NEAR(b[0], 0.0f, 1e-5f);
+    EXPECT_NEAR(b[1], 0.0f, 1e-5f);
+  }
 }
 
 TEST(ModDelay, WetBalanceSetsPolarityAndDryPart) {
@@ -276,17 +256,15 @@ TEST(ModDelay, GlobalFormAddsOnlyTheDelayedBusToBothSides) {
   renderGlobal(far.d, longBus.data(), out.data(), 32000);
   EXPECT_EQ(loudestFrame(out, 1), 31744);
   EXPECT_EQ(loudestFrame(out, 0), 31743);
-}
 
-TEST(ModDelay, GlobalFormAtWetZeroAddsNothing) {
-  DelayRig rig(kGlobalDelayMask);
+  // At wet 0 it adds nothing.
+  DelayRig dry(kGlobalDelayMask);
   DelayParams p = fixedTaps(1, 1);
   p.m[0] = 64;
-  rig.set(p);
-  std::vector<float> bus(256, 1.0f);
-  std::vector<float> master(512, -0.5f);
-  renderGlobal(rig.d, bus.data(), master.data(), 256);
-  EXPECT_EQ(master, std::vector<float>(512, -0.5f));
+  dry.set(p);
+  std::vector<float> loud(256, 1.0f), unchanged(512, -0.5f);
+  renderGlobal(dry.d, loud.data(), unchanged.data(), 256);
+  EXPECT_EQ(unchanged, std::vector<float>(512, -0.5f));
 }
 
 TEST(ModDelay, ResetClearsTheLines) {

@@ -9,19 +9,13 @@
 #include <set>
 #include <vector>
 
+#include "support/signals.h"
+
 namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
 
-SynthConstants constantsFor(int rate) {
-  SynthConstants k{};
-  k.sampleRate = rate;
-  k.rateScale = 44100.0f / static_cast<float>(rate);
-  k.dcCoefficient = 1.0f - 126.0f / static_cast<float>(rate);
-  return k;
-}
-
-const SynthConstants kRate44 = constantsFor(44100);
+const SynthConstants kRate44 = testsig::constantsAt(44100);
 
 // Parameters: mode, drive, amount, shape. Drive 32 is unity gain.
 Distortion makeDistortion(float mode, float drive, float amount, float shape) {
@@ -43,24 +37,13 @@ float shapeOne(Distortion& d, float x) {
   return y;
 }
 
-struct Noise {
-  uint32_t seed = 777u;
-  float next() {
-    seed = seed * 1664525u + 1013904223u;
-    return static_cast<float>(static_cast<int32_t>(seed)) * (1.0f / 2147483648.0f);
-  }
-};
-
 std::vector<float> noise(int count) {
-  Noise n;
-  std::vector<float> v(count);
-  for (float& s : v) s = n.next();
-  return v;
+  return testsig::whiteNoise(size_t(count), 777u);
 }
 
 constexpr float kAtanError = 2e-5f;  // the rational forms' worst case, plus rounding
 
-TEST(AtanApprox, StaysWithinItsKnownErrorOfTheArctangent) {
+TEST(AtanApprox, StaysWithinItsKnownErrorAndSwitchesFormAtMagnitudeOne) {
   double worst = 0.0;
   for (int i = -200000; i <= 200000; ++i) {
     const float v = static_cast<float>(i) * 0.0005f;  // -100 .. 100
@@ -70,17 +53,15 @@ TEST(AtanApprox, StaysWithinItsKnownErrorOfTheArctangent) {
   EXPECT_GT(worst, 1e-6);  // it is an approximation, not the library function
   EXPECT_EQ(atanApprox(0.0f), 0.0f);
   EXPECT_EQ(atanApprox(-3.0f), -atanApprox(3.0f));
-}
 
-TEST(AtanApprox, SwitchesFormExactlyAtMagnitudeOne) {
-  // The inner form is 6.4e-6 low just below 1; the outer form 3.6e-6 low at 1.
+  // The form switches exactly at magnitude 1: the inner form is 6.4e-6 low just below 1; the outer
+  // form 3.6e-6 low at 1.
   const float below = std::nextafter(1.0f, 0.0f);
   EXPECT_NEAR(atanApprox(below) - std::atan(static_cast<double>(below)), -6.42e-6, 4e-7);
   EXPECT_NEAR(atanApprox(1.0f) - std::atan(1.0), -3.59e-6, 4e-7);
   EXPECT_NEAR(atanApprox(-1.0f) + std::atan(1.0), 3.59e-6, 4e-7);
-}
 
-TEST(AtanApprox, HugeAndInfiniteInputsGiveHalfPi) {
+  // Huge and infinite inputs give half pi.
   const float halfPi = 1.5707964f;
   for (float v :
        {3e7f, 1e20f, std::numeric_limits<float>::max(), std::numeric_limits<float>::infinity()}) {
@@ -303,7 +284,7 @@ TEST(DistortionStereo, StatelessModesTreatBothSidesAlike) {
 
 TEST(DcBlocker, ConstantInputDecaysWithATimeConstantOf1Over126Seconds) {
   for (int rate : {44100, 48000}) {
-    const SynthConstants k = constantsFor(rate);
+    const SynthConstants k = testsig::constantsAt(rate);
     DcBlocker dc{};
     reset(dc);
     const int tau = static_cast<int>(std::lround(rate / 126.0));
@@ -336,13 +317,10 @@ TEST(DcBlocker, SilenceStaysExactlyZeroAndTonesPass) {
   }
   reset(dc);
   renderStereo(dc, in.data(), out.data(), frames, kRate44);
-  double inSum = 0.0, outSum = 0.0;
-  for (int i = frames / 2; i < frames; ++i) {
-    inSum += in[2 * i + 1] * in[2 * i + 1];
-    outSum += out[2 * i + 1] * out[2 * i + 1];
-    ASSERT_LT(std::fabs(out[2 * i]), 1e-6f);
-  }
-  EXPECT_NEAR(std::sqrt(outSum / inSum), 1.0, 0.002);
+  using testsig::rmsOf;
+  EXPECT_LT(testsig::peakOf(out, frames / 2, frames, 2, 0), 1e-6f);
+  EXPECT_NEAR(rmsOf(out, frames / 2, frames, 2, 1) / rmsOf(in, frames / 2, frames, 2, 1), 1.0,
+              0.002);
 }
 
 }  // namespace

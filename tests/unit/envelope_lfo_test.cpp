@@ -27,13 +27,15 @@ EnvelopeStage stageOf(const Envelope& e) {
   return static_cast<EnvelopeStage>(e.stage);
 }
 
-// Ticks with the gate held until the stage differs from `stage`.
-int ticksIn(Envelope& e, EnvelopeStage stage, int gate, int limit = 100000) {
+// Ticks from the note start until the stage is `until`, the gate held for
+// the first `gateTicks` of them.
+int ticksUntil(Envelope& e, EnvelopeStage until, int gateTicks = 1 << 30) {
+  e.stage = static_cast<int32_t>(EnvelopeStage::Attack);
   int n = 0;
-  while (stageOf(e) == stage && n < limit) {
-    tick(e, gate);
+  do {
+    tick(e, n < gateTicks ? 1 : 0);
     ++n;
-  }
+  } while (stageOf(e) != until && n < 100000);
   return n;
 }
 
@@ -43,7 +45,60 @@ double fadeTicks(double x, double from, double to) {
   return std::log(to / from) / std::log(factor);
 }
 
-TEST(Envelope, AttackTakesItsNumberOfTicks) {
+TEST(Envelope, StagesTakeTheirNumberOfTicks) {
+  const double silence = 1.0 / 8192;
+  const struct {
+    const char* what;
+    EnvParams p;
+    EnvelopeStage until;
+    int gateTicks;
+    double ticks, tolerance;
+  } cases[] = {
+      // Attack 64 adds 2 per tick; attack 127 about 0.033.
+      {"attack 64", {64, 40}, EnvelopeStage::Decay, 1 << 30, 64, 1},
+      {"attack 127",
+       {127, 40},
+       EnvelopeStage::Decay,
+       1 << 30,
+       std::ceil(128 / std::pow(2.0, 7 - 0.09375 * 127)),
+       1},
+      {"decay to sustain",
+       {0, 64, 32},
+       EnvelopeStage::Sustain,
+       1 << 30,
+       1 + std::ceil(fadeTicks(64, 128, 32)),
+       1},
+      // Decay to a sustain of 0 ends while the key is held: about 630 ticks.
+      {"decay to silence",
+       {0, 64, 0},
+       EnvelopeStage::Off,
+       1 << 30,
+       1 + std::ceil(fadeTicks(64, 128, silence)),
+       1},
+      // A slope below 64 fades the held note out.
+      {"sustain fade",
+       {0, 0, 16, 0},
+       EnvelopeStage::Off,
+       1 << 30,
+       2 + std::log(16.0 * 8192) / (64 * 0.0019375 * std::log(2.0)),
+       2},
+      // Release runs in the tick of the key-up.
+      {"release",
+       {0, 0, 128, 64, 64},
+       EnvelopeStage::Off,
+       2,
+       2 + std::ceil(fadeTicks(64, 128, silence)),
+       1},
+      {"release 0", {0, 0, 128, 64, 0}, EnvelopeStage::Off, 2, 3, 0},
+  };
+  for (const auto& c : cases) {
+    Envelope e = makeEnv(c.p);
+    EXPECT_NEAR(ticksUntil(e, c.until, c.gateTicks), c.ticks, c.tolerance) << c.what;
+    if (c.until == EnvelopeStage::Off) EXPECT_EQ(e.out, 0.0f) << c.what;
+  }
+}
+
+TEST(Envelope, LevelsAtTheStageEnds) {
   // Attack 0 reaches full level in the first tick; decay follows at the next.
   EnvParams p;
   p.decay = 40;
@@ -55,115 +110,36 @@ TEST(Envelope, AttackTakesItsNumberOfTicks) {
   tick(e, 1);
   EXPECT_LT(e.level, 128.0f);
 
-  // Attack 64 adds 2 per tick: 64 ticks; attack 127 about 0.033: some 3,800.
-  for (float attack : {64.0f, 127.0f}) {
-    p.attack = attack;
-    Envelope slow = makeEnv(p);
-    slow.stage = static_cast<int32_t>(EnvelopeStage::Attack);  // note start
-    const int ticks = ticksIn(slow, EnvelopeStage::Attack, 1);
-    const double step = std::pow(2.0, 7 - 0.09375 * attack);
-    EXPECT_NEAR(ticks, std::ceil(128 / step), 1) << attack;
+  // Decay ends on the sustain level and slope 64 holds it; decay 0 drops
+  // there in one tick; gain scales the output, not the level.
+  for (float decay : {64.0f, 0.0f}) {
+    Envelope held = makeEnv({0, decay, 32, 64, 0, 32});
+    for (int i = 0; i < 1000; ++i) tick(held, 1);
+    EXPECT_EQ(held.level, 32.0f) << decay;
+    EXPECT_EQ(held.out, 8.0f) << decay;
+    EXPECT_EQ(stageOf(held), EnvelopeStage::Sustain);
   }
-}
 
-TEST(Envelope, DecayFallsToSustainAndHolds) {
-  EnvParams p;
-  p.decay = 64;
-  p.sustain = 32;
-  Envelope e = makeEnv(p);
-  tick(e, 1);  // attack 0
-  const int ticks = ticksIn(e, EnvelopeStage::Decay, 1);
-  EXPECT_NEAR(ticks, std::ceil(fadeTicks(64, 128, 32)), 1);
-  EXPECT_EQ(e.level, 32.0f);
-  EXPECT_EQ(stageOf(e), EnvelopeStage::Sustain);
-  for (int i = 0; i < 1000; ++i) tick(e, 1);  // slope 64 holds the level
-  EXPECT_EQ(e.level, 32.0f);
-
-  // Decay 0 drops to the sustain level in one tick.
-  p.decay = 0;
-  Envelope fast = makeEnv(p);
-  tick(fast, 1);
-  tick(fast, 1);
-  EXPECT_EQ(fast.level, 32.0f);
-  EXPECT_EQ(stageOf(fast), EnvelopeStage::Sustain);
-
-  // Gain scales the output, not the level.
-  p.gain = 32;
-  Envelope quiet = makeEnv(p);
-  tick(quiet, 1);
-  tick(quiet, 1);
-  EXPECT_EQ(quiet.out, 8.0f);
-}
-
-TEST(Envelope, DecayToSilenceEndsWhileTheKeyIsHeld) {
-  EnvParams p;
-  p.decay = 64;
-  p.sustain = 0;
-  Envelope e = makeEnv(p);
-  tick(e, 1);
-  const int ticks = ticksIn(e, EnvelopeStage::Decay, 1);
-  EXPECT_NEAR(ticks, std::ceil(fadeTicks(64, 128, 1.0 / 8192)), 1);  // about 630
-  EXPECT_EQ(stageOf(e), EnvelopeStage::Off);
-  EXPECT_EQ(e.out, 0.0f);
-}
-
-TEST(Envelope, SustainSlopeFadesOrClimbs) {
   // Above 64 the level climbs during sustain and stops at 128.
-  EnvParams p;
-  p.sustain = 16;
-  p.slope = 127;
-  Envelope up = makeEnv(p);
+  Envelope up = makeEnv({0, 0, 16, 127});
   tick(up, 1);
   tick(up, 1);
   ASSERT_EQ(up.level, 16.0f);
-  const double perTick = std::pow(2.0, 63 * 0.0019375);
   int ticks = 0;
   while (up.level < 128.0f && ticks < 10000) {
     tick(up, 1);
     ++ticks;
   }
-  EXPECT_NEAR(ticks, std::ceil(std::log(8.0) / std::log(perTick)), 1);
+  EXPECT_NEAR(ticks, std::ceil(std::log(8.0) / std::log(std::pow(2.0, 63 * 0.0019375))), 1);
   for (int i = 0; i < 100; ++i) tick(up, 1);
   EXPECT_EQ(up.level, 128.0f);
   EXPECT_EQ(stageOf(up), EnvelopeStage::Sustain);
 
-  // Below 64 the held note fades out and the envelope ends.
-  p.slope = 0;
-  Envelope down = makeEnv(p);
-  tick(down, 1);
-  tick(down, 1);
-  const int fade = ticksIn(down, EnvelopeStage::Sustain, 1);
-  EXPECT_NEAR(fade, std::log(16.0 * 8192) / (64 * 0.0019375 * std::log(2.0)), 2);
-  EXPECT_EQ(stageOf(down), EnvelopeStage::Off);
-}
-
-TEST(Envelope, ReleaseFadesAndEnds) {
-  EnvParams p;
-  p.release = 64;
-  p.sustain = 128;
-  Envelope e = makeEnv(p);
-  tick(e, 1);
-  tick(e, 1);
-  ASSERT_EQ(stageOf(e), EnvelopeStage::Sustain);
-  tick(e, 0);  // key up: release runs in the same tick
-  EXPECT_EQ(stageOf(e), EnvelopeStage::Release);
-  EXPECT_LT(e.level, 128.0f);
-  const int ticks = 1 + ticksIn(e, EnvelopeStage::Release, 0);
-  EXPECT_NEAR(ticks, std::ceil(fadeTicks(64, 128, 1.0 / 8192)), 1);
-  EXPECT_EQ(e.out, 0.0f);
-
-  // Release 0: silent after one tick.
-  p.release = 0;
-  Envelope cut = makeEnv(p);
-  tick(cut, 1);
-  tick(cut, 0);
-  EXPECT_EQ(stageOf(cut), EnvelopeStage::Off);
-  EXPECT_EQ(cut.out, 0.0f);
-
   // Off without gate keeps 0.
-  for (int i = 0; i < 10; ++i) tick(cut, 0);
-  EXPECT_EQ(cut.out, 0.0f);
-  EXPECT_EQ(stageOf(cut), EnvelopeStage::Off);
+  Envelope off = makeEnv(EnvParams{});
+  for (int i = 0; i < 10; ++i) tick(off, 0);
+  EXPECT_EQ(off.out, 0.0f);
+  EXPECT_EQ(stageOf(off), EnvelopeStage::Off);
 }
 
 TEST(Envelope, GateChangesBetweenTicks) {

@@ -249,42 +249,40 @@ TEST(SpeechFrames, DecodedTableEqualsThePrintedTable) {
 
 // --- reading texts ----------------------------------------------------------
 
-TEST(SpeechText, MultiplierHoldsTheFrameForItsUnitsTimesSpeed) {
-  // "aa" is frame 4 of 15 units: 3 x 15 units of 3 ticks.
-  Speaker s({"3aa m"});
-  const Runs runs = frameRuns(*s, 200);
-  ASSERT_GE(runs.size(), 2u);
-  EXPECT_EQ(runs[0], std::make_pair(4, 135));
-  EXPECT_EQ(runs[1].first, 18);  // the space
-}
-
-TEST(SpeechText, TwoLetterNamesWinOverTheirFirstLetterInEitherCase) {
-  // "sh" (frame 55, 12 units) is one phoneme; read as "s" and "h" it would
-  // play frames 54 and 24.
-  for (const char* text : {"shaa", "SHaa", "sHAA"}) {
-    Speaker s({text});
-    const Runs runs = frameRuns(*s, 81);
-    EXPECT_EQ(runs, (Runs{{55, 36}, {4, 45}})) << text;
+TEST(SpeechText, PhonemesHoldTheirFramesForTheirUnits) {
+  // At speed 3 a unit is 3 ticks. "aa" is frame 4 of 15 units, the pause
+  // (frame 18) 5 units; "sh" (55, 12 units) is one phoneme in either case,
+  // where "s" alone is frame 54; "ch" is frames 9 and 10.
+  const struct {
+    const char* text;
+    int ticks;
+    Runs runs;
+  } cases[] = {
+      {"3aa m", 136, {{4, 135}, {18, 1}}},  // the multiplier holds the frame
+      {"shaa", 81, {{55, 36}, {4, 45}}},
+      {"SHaa", 81, {{55, 36}, {4, 45}}},
+      {"sHAA", 81, {{55, 36}, {4, 45}}},
+      {"saa", 36, {{54, 36}}},
+      // Unmatched characters play the pause.
+      {" aa", 60, {{18, 15}, {4, 45}}},
+      {"#aa", 60, {{18, 15}, {4, 45}}},
+      {"xaa", 60, {{18, 15}, {4, 45}}},
+      {"\x80"
+       "aa",
+       60,
+       {{18, 15}, {4, 45}}},
+      {"2!aa", 75, {{18, 30}, {4, 45}}},  // digits before a marker: the pause, no wait
+      // At the end the text starts again without a gap; digits with no name
+      // after them are dropped, and digits alone are the pause with no hang.
+      {"chaa", 83, {{9, 12}, {10, 24}, {4, 45}, {9, 2}}},
+      {"aa12", 400, {{4, 400}}},
+      {"123", 400, {{18, 400}}},
+  };
+  for (const auto& c : cases) {
+    Speaker s({c.text});
+    EXPECT_EQ(frameRuns(*s, c.ticks), c.runs) << c.text;
+    EXPECT_EQ(s->waitNoteOn, 0) << c.text;
   }
-  Speaker plain({"saa"});
-  EXPECT_EQ(frameRuns(*plain, 36)[0], std::make_pair(54, 36));
-}
-
-TEST(SpeechText, UnmatchedCharactersPlayThePauseForFiveUnits) {
-  for (const char* text : {" aa", "#aa", "xaa",
-                           "\x80"
-                           "aa"}) {
-    Speaker s({text});
-    const Runs runs = frameRuns(*s, 60);
-    EXPECT_EQ(runs, (Runs{{18, 15}, {4, 45}})) << text;
-  }
-}
-
-TEST(SpeechText, DigitsBeforeAMarkerPlayThePauseAndDoNotWait) {
-  Speaker s({"2!aa"});
-  const Runs runs = frameRuns(*s, 75);
-  EXPECT_EQ(runs, (Runs{{18, 30}, {4, 45}}));
-  EXPECT_EQ(s->waitNoteOn, 0);
 }
 
 TEST(SpeechText, MarkersWaitForTheirOwnNoteEvent) {
@@ -303,26 +301,6 @@ TEST(SpeechText, MarkersWaitForTheirOwnNoteEvent) {
   EXPECT_EQ(frameRuns(*s, 10), (Runs{{17, 10}}));
   speechNoteOff(*s);
   EXPECT_EQ(frameRuns(*s, 24), (Runs{{36, 24}}));  // "m"
-}
-
-TEST(SpeechText, EndOfTextStartsAgainAndTrailingDigitsAreDropped) {
-  // "ch" (9, 10) then "aa"; at the end the text starts again without a gap.
-  Speaker s({"chaa"});
-  const Runs runs = frameRuns(*s, 120);
-  ASSERT_GE(runs.size(), 4u);
-  EXPECT_EQ(runs[0].first, 9);
-  EXPECT_EQ(runs[1].first, 10);
-  EXPECT_EQ(runs[2].first, 4);
-  EXPECT_EQ(runs[3].first, 9);
-
-  // Digits with no name after them are dropped: "aa" again, no pause.
-  Speaker trailing({"aa12"});
-  EXPECT_EQ(frameRuns(*trailing, 400).size(), 1u);
-  EXPECT_EQ(trailing->currentFrame, 4);
-
-  // A text of digits alone has nothing to say: the pause, and no hang.
-  Speaker digits({"123"});
-  EXPECT_EQ(frameRuns(*digits, 400), (Runs{{18, 400}}));
 }
 
 TEST(SpeechText, TextsEndAtTheirLengthOrFirstZeroByte) {
@@ -416,36 +394,29 @@ TEST(SpeechController, TextSelectHoldsThePauseThenReadsTheNewText) {
   // A missing text reads as the empty text: the pause, repeated.
   speechController(*s, 4, 40);
   EXPECT_EQ(frameRuns(*s, 300), (Runs{{18, 300}}));
-}
 
-TEST(SpeechController, TextSelectKeepsAPendingWait) {
-  Speaker s({"aa!", "iy!"});
-  frameRuns(*s, 50);
-  ASSERT_EQ(s->waitNoteOn, 1);
-  speechController(*s, 4, 1);
-  EXPECT_EQ(frameRuns(*s, 50), (Runs{{18, 50}}));
-  speechNoteOn(*s);
-  EXPECT_EQ(stepUntilFrame(*s, 17), 1);
+  // A pending wait is kept across the new selection.
+  Speaker w({"aa!", "iy!"});
+  frameRuns(*w, 50);
+  ASSERT_EQ(w->waitNoteOn, 1);
+  speechController(*w, 4, 1);
+  EXPECT_EQ(frameRuns(*w, 50), (Runs{{18, 50}}));
+  speechNoteOn(*w);
+  EXPECT_EQ(stepUntilFrame(*w, 17), 1);
 }
 
 TEST(SpeechController, SpeedSetsTicksPerUnit) {
-  // "aa" is 15 units.
-  for (auto [value, ticks] : {std::pair{64, 15}, std::pair{66, 45}, std::pair{73, 150}}) {
+  // "aa" is 15 units; speed 0 (value 63) plays one tick per unit.
+  for (auto [value, ticks] :
+       {std::pair{64, 15}, std::pair{66, 45}, std::pair{73, 150}, std::pair{63, 15}}) {
     Speaker s({"aa m"});
     speechController(*s, 4, value);
     EXPECT_EQ(frameRuns(*s, ticks + 1), (Runs{{4, ticks}, {18, 1}})) << value;
   }
-}
-
-TEST(SpeechController, SpeedZeroPlaysOneTickPerUnitAndStaysFinite) {
   Speaker s({"ay m s"});
   speechController(*s, 4, 63);
   EXPECT_EQ(s->speed, 0);
-  const std::vector<float> out = render(*s, 500, 110.0);
-  EXPECT_TRUE(allFinite(out));
-  Speaker again({"aa m"});
-  speechController(*again, 4, 63);
-  EXPECT_EQ(frameRuns(*again, 16), (Runs{{4, 15}, {18, 1}}));
+  EXPECT_TRUE(allFinite(render(*s, 500, 110.0)));
 }
 
 TEST(SpeechController, SpeedRaisedInsideAGlideKeepsTheOutputBounded) {

@@ -1,0 +1,67 @@
+#include "signals.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace testsig {
+
+SynthConstants constantsAt(int rate) {
+  const float r = static_cast<float>(rate);
+  SynthConstants k{};
+  k.sampleRate = rate;
+  k.tickLength = static_cast<int>(std::lrint(r * 128.0f / 44100.0f + 0.5f));
+  k.tickRecip = 1.0f / static_cast<float>(k.tickLength);
+  k.basePhaseStep = 261.62558f * 2147483648.0f / r;
+  k.rateScale = 44100.0f / r;
+  k.bassSin = std::sin(6.2831853f * 150.0f / r);
+  k.bassCos = std::cos(6.2831853f * 150.0f / r);
+  k.dcCoefficient = 1.0f - 126.0f / r;
+  return k;
+}
+
+std::vector<float> whiteNoise(size_t count, uint32_t seed) {
+  std::vector<float> v(count);
+  for (float& s : v) {
+    seed = seed * 1664525u + 1013904223u;
+    s = static_cast<float>(static_cast<int32_t>(seed)) * (1.0f / 2147483648.0f);
+  }
+  return v;
+}
+
+std::vector<float> sine(double hz, size_t count, double amplitude, int rate) {
+  std::vector<float> s(count);
+  for (size_t i = 0; i < count; ++i)
+    s[i] = static_cast<float>(amplitude * std::sin(6.283185307179586 * hz * double(i) / rate));
+  return s;
+}
+
+namespace {
+// Frames [from, to) of one side, clamped to the buffer.
+template <typename F>
+void eachSample(const std::vector<float>& x, size_t from, size_t to, int stride, int first, F f) {
+  const size_t frames = (x.size() + size_t(stride) - 1 - size_t(first)) / size_t(stride);
+  for (size_t i = from; i < std::min(to, frames); ++i) f(x[i * size_t(stride) + size_t(first)]);
+}
+}  // namespace
+
+double rmsOf(const std::vector<float>& x, size_t from, size_t to, int stride, int first) {
+  double sum = 0.0;
+  size_t n = 0;
+  eachSample(x, from, to, stride, first, [&](float v) {
+    sum += double(v) * v;
+    ++n;
+  });
+  return n ? std::sqrt(sum / double(n)) : 0.0;
+}
+
+float peakOf(const std::vector<float>& x, size_t from, size_t to, int stride, int first) {
+  float p = 0.0f;
+  eachSample(x, from, to, stride, first, [&](float v) { p = std::max(p, std::fabs(v)); });
+  return p;
+}
+
+bool allFinite(const std::vector<float>& x) {
+  return std::all_of(x.begin(), x.end(), [](float v) { return std::isfinite(v); });
+}
+
+}  // namespace testsig
