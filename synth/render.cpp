@@ -201,12 +201,13 @@ void renderVoicesAhead(SynthState& s, int n, bool* ahead) {
 // The voices of one channel, mixed in index order so that the channel sums
 // round the same however the voices were rendered; voices not rendered ahead
 // are rendered here.
-void mixVoices(SynthState& s, const int8_t* members, int count, const bool* ahead, int n) {
+void mixVoices(SynthState& s, const int8_t* members, int count, const bool* ahead, float* out,
+               int n) {
   WorkBuffers& w = s.work;
   for (int i = 0; i < count; ++i) {
     const int v = members[i];
     if (!ahead[v]) renderVoiceAlone(s, v, w.voiceOut[v], n);
-    mixVoice(s.voices[v], w.ampRamp, v, w.voiceOut[v], w.channel, n);
+    mixVoice(s.voices[v], w.ampRamp, v, w.voiceOut[v], out, n);
   }
 }
 
@@ -220,9 +221,8 @@ void addSumToBus(const float* in, float* bus, int n, float gain) {
   for (int i = 0; i < n; ++i) bus[i] += (in[2 * i] + in[2 * i + 1]) * gain;
 }
 
-void renderStrip(SynthState& s, Channel& c, int n) {
+void renderStrip(SynthState& s, Channel& c, float* buf, int n) {
   WorkBuffers& w = s.work;
-  float* buf = w.channel;
   const SynthConstants& k = s.constants;
   if (c.auxReturnA != 0.0f) addScaled(w.auxA, buf, 2 * n, c.auxReturnA);
   if (c.auxReturnB != 0.0f) addScaled(w.auxB, buf, 2 * n, c.auxReturnB);
@@ -240,8 +240,35 @@ void renderStrip(SynthState& s, Channel& c, int n) {
   }
 }
 
-void renderSends(WorkBuffers& w, const Channel& c, int n) {
-  const float* buf = w.channel;
+// The strips of channels that read no aux bus, unit by unit across the
+// channels: each channel's units still run in the strip's order on its own
+// buffer, while the DC blockers of all of them share registers.
+void renderStrips(SynthState& s, const int* channels, int count, int n) {
+  WorkBuffers& w = s.work;
+  const SynthConstants& k = s.constants;
+  DcBlocker* blockers[kSynthChannels];
+  float* bufs[kSynthChannels];
+  for (int i = 0; i < count; ++i) {
+    blockers[i] = &s.channels[channels[i]].dcFirst;
+    bufs[i] = w.channel[channels[i]];
+  }
+  renderStereoLanes(blockers, count, bufs, n, k);
+  for (int i = 0; i < count; ++i) {
+    Channel& c = s.channels[channels[i]];
+    render(c.compressor, bufs[i], n);
+    render(c.bassBoost, bufs[i], n, k);
+    if (c.effectOrder != 0) render(c.delay, bufs[i], n);
+    renderStereo(c.distortion, bufs[i], bufs[i], n);
+    blockers[i] = &c.dcSecond;
+  }
+  renderStereoLanes(blockers, count, bufs, n, k);
+  for (int i = 0; i < count; ++i) {
+    Channel& c = s.channels[channels[i]];
+    if (c.effectOrder == 0) render(c.delay, bufs[i], n);
+  }
+}
+
+void renderSends(WorkBuffers& w, const Channel& c, const float* buf, int n) {
   if (c.reverbSend != 0.0f) addSumToBus(buf, w.reverbBus, n, c.reverbSend);
   if (c.delaySend != 0.0f) addSumToBus(buf, w.delayBus, n, c.delaySend);
   if (c.auxSendA != 0.0f) addScaled(buf, w.auxA, 2 * n, c.auxSendA);
@@ -338,6 +365,24 @@ void deliver(const float* src, float* left, float* right, int n, bool add) {
   }
 }
 
+// Whether a channel's tick depends on no other channel: no aux return and
+// every voice rendered ahead (none of them reads an aux bus).
+bool readsNoAux(const Channel& c, const int8_t* members, int count, const bool* ahead) {
+  if (c.auxReturnA != 0.0f || c.auxReturnB != 0.0f) return false;
+  for (int i = 0; i < count; ++i) {
+    if (!ahead[members[i]]) return false;
+  }
+  return true;
+}
+
+// A channel's voices (and the speech on its channel) into its strip buffer.
+void mixChannel(SynthState& s, int ch, const int8_t* members, int count, const bool* ahead, int n) {
+  float* buf = s.work.channel[ch];
+  clear(buf, 2 * n);
+  mixVoices(s, members, count, ahead, buf, n);
+  if (ch == kSpeechChannel) speechRender(s.speech, buf, n);
+}
+
 }  // namespace
 
 void controlTick(SynthState& s) {
@@ -378,6 +423,21 @@ void audioTick(SynthState& s) {
   bool ahead[kSynthVoices];
   renderVoicesAhead(s, n, ahead);
 
+  // Channels that read no aux bus mix their voices and run their strips
+  // first, all together; the rest wait for the sends of the channels below
+  // them. Sends reach the buses in channel order either way.
+  bool early[kSynthChannels] = {};
+  int earlyChannels[kSynthChannels];
+  int earlyCount = 0;
+  for (int ch = 0; ch < kSynthChannels; ++ch) {
+    if (memberCount[ch] == 0 || !readsNoAux(s.channels[ch], members[ch], memberCount[ch], ahead))
+      continue;
+    early[ch] = true;
+    earlyChannels[earlyCount++] = ch;
+    mixChannel(s, ch, members[ch], memberCount[ch], ahead, n);
+  }
+  renderStrips(s, earlyChannels, earlyCount, n);
+
   for (int ch = 0; ch < kSynthChannels; ++ch) {
     if (memberCount[ch] == 0) {
       // Silent channel: its strip and memories stand still this tick.
@@ -385,13 +445,14 @@ void audioTick(SynthState& s) {
       s.channelMeters[ch][1] = 0.0f;
       continue;
     }
-    clear(w.channel, 2 * n);
-    mixVoices(s, members[ch], memberCount[ch], ahead, n);
-    if (ch == kSpeechChannel) speechRender(s.speech, w.channel, n);
     Channel& c = s.channels[ch];
-    renderStrip(s, c, n);
-    renderSends(w, c, n);
-    meter(w.channel, n, s.meterMode, s.channelMeters[ch]);
+    float* buf = w.channel[ch];
+    if (!early[ch]) {
+      mixChannel(s, ch, members[ch], memberCount[ch], ahead, n);
+      renderStrip(s, c, buf, n);
+    }
+    renderSends(w, c, buf, n);
+    meter(buf, n, s.meterMode, s.channelMeters[ch]);
   }
   renderMaster(s, n);
 }

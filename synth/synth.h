@@ -106,7 +106,9 @@ struct WorkBuffers {
   // Every voice's output, so that voices of different channels can run their
   // filters side by side before the channels mix them in order.
   alignas(64) float voiceOut[kSynthVoices][kMaxTickFrames];
-  alignas(64) float channel[2 * kMaxTickFrames];
+  // Every channel's strip buffer, so that the strips of channels that read no
+  // aux bus can run their recursive units side by side.
+  alignas(64) float channel[kSynthChannels][2 * kMaxTickFrames];
   alignas(64) float reverbBus[kMaxTickFrames];
   alignas(64) float delayBus[kMaxTickFrames];
   alignas(64) float master[2 * kMaxTickFrames];

@@ -320,3 +320,102 @@ void renderMonoLanes(DcBlocker* const* dc, int laneCount, float* const* bufs, in
     renderDcGroups<1>(dc, laneCount, bufs, count, k);
   }
 }
+
+namespace {
+
+constexpr int kStereoPerRegister = 2;
+constexpr int kMaxStereoRegisters = 4;
+
+// Registers of two blockers each (left and right of one, then of the other),
+// their recursions interleaved. Spare places repeat blocker 0 and are dropped.
+template <int Registers>
+void renderStereoDcRegisters(DcBlocker* const* dc, int count, float* const* bufs, int frames,
+                             const SynthConstants& k) {
+  constexpr int kWidth = Registers * kStereoPerRegister;
+  float* src[kWidth];
+  float xInit[2 * kWidth], yInit[2 * kWidth];
+  for (int c = 0; c < kWidth; ++c) {
+    const int from = c < count ? c : 0;
+    src[c] = bufs[from];
+    xInit[2 * c] = dc[from]->lastInLeft;
+    xInit[2 * c + 1] = dc[from]->lastInRight;
+    yInit[2 * c] = dc[from]->lastOutLeft;
+    yInit[2 * c + 1] = dc[from]->lastOutRight;
+  }
+  const Lanes r = splat(k.dcCoefficient);
+  const Lanes guard = splat(kDenormGuard);
+  Lanes xPrev[Registers], yPrev[Registers];
+  for (int g = 0; g < Registers; ++g) {
+    xPrev[g] = loadLanes(xInit + kLaneCount * g);
+    yPrev[g] = loadLanes(yInit + kLaneCount * g);
+  }
+  const auto step = [&](int g, Lanes x) {
+    Lanes y = x - xPrev[g] + r * yPrev[g];
+    y = (y + guard) - guard;
+    xPrev[g] = x;
+    yPrev[g] = y;
+    return y;
+  };
+  int i = 0;
+  // Two frames of two blockers per register: one load and one store each.
+  for (; i + 2 <= frames; i += 2) {
+    for (int g = 0; g < Registers; ++g) {
+      float* a = src[2 * g] + 2 * i;
+      float* b = src[2 * g + 1] + 2 * i;
+      const Lanes inA = loadLanes(a);
+      const Lanes inB = loadLanes(b);
+      const Lanes y0 = step(g, lowHalves(inA, inB));
+      const Lanes y1 = step(g, highHalves(inA, inB));
+      storeLanes(a, lowHalves(y0, y1));
+      if (2 * g + 1 < count) storeLanes(b, highHalves(y0, y1));
+    }
+  }
+  for (; i < frames; ++i) {
+    for (int g = 0; g < Registers; ++g) {
+      float* a = src[2 * g] + 2 * i;
+      float* b = src[2 * g + 1] + 2 * i;
+      float y[kLaneCount];
+      storeLanes(y, step(g, makeLanes(a[0], a[1], b[0], b[1])));
+      a[0] = y[0];
+      a[1] = y[1];
+      if (2 * g + 1 < count) {
+        b[0] = y[2];
+        b[1] = y[3];
+      }
+    }
+  }
+  for (int g = 0; g < Registers; ++g) {
+    storeLanes(xInit + kLaneCount * g, xPrev[g]);
+    storeLanes(yInit + kLaneCount * g, yPrev[g]);
+  }
+  for (int c = 0; c < count; ++c) {
+    dc[c]->lastInLeft = xInit[2 * c];
+    dc[c]->lastInRight = xInit[2 * c + 1];
+    dc[c]->lastOutLeft = yInit[2 * c];
+    dc[c]->lastOutRight = yInit[2 * c + 1];
+  }
+}
+
+}  // namespace
+
+void renderStereoLanes(DcBlocker* const* dc, int count, float* const* bufs, int frames,
+                       const SynthConstants& k) {
+  constexpr int kChunk = kStereoPerRegister * kMaxStereoRegisters;
+  for (int first = 0; first < count; first += kChunk) {
+    const int n = std::min(count - first, kChunk);
+    switch ((n + 1) / kStereoPerRegister) {
+      case 1:
+        renderStereoDcRegisters<1>(dc + first, n, bufs + first, frames, k);
+        break;
+      case 2:
+        renderStereoDcRegisters<2>(dc + first, n, bufs + first, frames, k);
+        break;
+      case 3:
+        renderStereoDcRegisters<3>(dc + first, n, bufs + first, frames, k);
+        break;
+      default:
+        renderStereoDcRegisters<4>(dc + first, n, bufs + first, frames, k);
+        break;
+    }
+  }
+}

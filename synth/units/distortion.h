@@ -60,3 +60,8 @@ void renderStereo(DcBlocker& dc, const float* in, float* out, int frames, const 
 // place on bufs[l]: the same samples, in a fraction of the time.
 void renderMonoLanes(DcBlocker* const* dc, int laneCount, float* const* bufs, int count,
                      const SynthConstants& k);
+// renderStereo on any number of blockers, in place on interleaved bufs[c]:
+// two blockers per SIMD register and several registers interleaved, so that
+// the recursions of different channels overlap. The same samples, bit for bit.
+void renderStereoLanes(DcBlocker* const* dc, int count, float* const* bufs, int frames,
+                       const SynthConstants& k);

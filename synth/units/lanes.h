@@ -4,6 +4,7 @@
 // sub, mul, div, min, max), evaluated in the order written: every lane rounds
 // exactly as the same scalar expression does.
 #include <algorithm>
+#include <cmath>
 
 #if defined(__SSE__)
 #include <xmmintrin.h>
@@ -44,6 +45,21 @@ inline void storeLanes(float* p, Lanes a) {
 inline Lanes clampLanes(Lanes x, Lanes lo, Lanes hi) {
   return {_mm_min_ps(hi.v, _mm_max_ps(lo.v, x.v))};
 }
+// std::max(a, x) per lane: a < x ? x : a, so a NaN in x keeps a.
+inline Lanes maxLanes(Lanes a, Lanes x) {
+  return {_mm_max_ps(x.v, a.v)};
+}
+// std::fabs per lane: the sign bit cleared.
+inline Lanes absLanes(Lanes x) {
+  return {_mm_andnot_ps(_mm_set1_ps(-0.0f), x.v)};
+}
+// Lanes 0, 1 of a then 0, 1 of b; and lanes 2, 3 of a then 2, 3 of b.
+inline Lanes lowHalves(Lanes a, Lanes b) {
+  return {_mm_movelh_ps(a.v, b.v)};
+}
+inline Lanes highHalves(Lanes a, Lanes b) {
+  return {_mm_movehl_ps(b.v, a.v)};
+}
 #else
 struct Lanes {
   float v[kLaneCount];
@@ -81,6 +97,18 @@ inline void storeLanes(float* p, Lanes a) {
 inline Lanes clampLanes(Lanes x, Lanes lo, Lanes hi) {
   const Lanes up = zipLanes(lo, x, [](float l, float v) { return l > v ? l : v; });
   return zipLanes(hi, up, [](float h, float v) { return h < v ? h : v; });
+}
+inline Lanes maxLanes(Lanes a, Lanes x) {
+  return zipLanes(a, x, [](float l, float v) { return std::max(l, v); });
+}
+inline Lanes absLanes(Lanes x) {
+  return zipLanes(x, x, [](float v, float) { return std::fabs(v); });
+}
+inline Lanes lowHalves(Lanes a, Lanes b) {
+  return Lanes{{a.v[0], a.v[1], b.v[0], b.v[1]}};
+}
+inline Lanes highHalves(Lanes a, Lanes b) {
+  return Lanes{{a.v[2], a.v[3], b.v[2], b.v[3]}};
 }
 #endif
 
