@@ -42,23 +42,39 @@ void renderFilters(Voice& v, WorkBuffers& w, float* vb, int n) {
 }
 
 // The amplitude ramps of one tick: amp, amp + step, ... per voice, each a
-// serial sum; running all 64 side by side keeps the sums exact and lets them
-// proceed in parallel. Free voices ramp nothing and keep their amp.
+// serial sum; running them four voices to a register keeps the sums exact and
+// lets them proceed in parallel. Registers holding no owned voice are skipped:
+// nothing reads their ramps. Free voices ramp nothing and keep their amp.
 void computeAmpRamps(SynthState& s, int n) {
-  float amp[kSynthVoices];
-  float step[kSynthVoices];
-  for (int v = 0; v < kSynthVoices; ++v) {
-    const bool owned = s.voiceChannel[v] >= 0;
-    amp[v] = owned ? s.voices[v].amp : 0.0f;
-    step[v] = owned ? s.voices[v].ampStep : 0.0f;
+  constexpr int kRegisters = kSynthVoices / kLaneCount;
+  alignas(16) float amp[kSynthVoices];
+  alignas(16) float step[kSynthVoices];
+  int live[kRegisters];
+  int liveCount = 0;
+  for (int g = 0; g < kRegisters; ++g) {
+    bool owned = false;
+    for (int l = 0; l < kLaneCount; ++l) {
+      const int v = kLaneCount * g + l;
+      const bool mine = s.voiceChannel[v] >= 0;
+      amp[v] = mine ? s.voices[v].amp : 0.0f;
+      step[v] = mine ? s.voices[v].ampStep : 0.0f;
+      owned = owned || mine;
+    }
+    if (owned) live[liveCount++] = g;
+  }
+  Lanes level[kRegisters], slope[kRegisters];
+  for (int j = 0; j < liveCount; ++j) {
+    level[j] = loadLanes(amp + kLaneCount * live[j]);
+    slope[j] = loadLanes(step + kLaneCount * live[j]);
   }
   for (int i = 0; i < n; ++i) {
     float* row = s.work.ampRamp[i];
-    for (int v = 0; v < kSynthVoices; ++v) {
-      row[v] = amp[v];
-      amp[v] += step[v];
+    for (int j = 0; j < liveCount; ++j) {
+      storeLanes(row + kLaneCount * live[j], level[j]);
+      level[j] = level[j] + slope[j];
     }
   }
+  for (int j = 0; j < liveCount; ++j) storeLanes(amp + kLaneCount * live[j], level[j]);
   for (int v = 0; v < kSynthVoices; ++v) {
     if (s.voiceChannel[v] >= 0) s.voices[v].amp = amp[v];
   }
@@ -218,7 +234,14 @@ void addScaled(const float* in, float* out, int count, float gain) {
 
 // bus[i] += (left + right) * gain over n frames of a stereo buffer.
 void addSumToBus(const float* in, float* bus, int n, float gain) {
-  for (int i = 0; i < n; ++i) bus[i] += (in[2 * i] + in[2 * i + 1]) * gain;
+  const Lanes g = splat(gain);
+  int i = 0;
+  for (; i + kLaneCount <= n; i += kLaneCount) {
+    const Lanes a = loadLanes(in + 2 * i);
+    const Lanes b = loadLanes(in + 2 * i + kLaneCount);
+    storeLanes(bus + i, loadLanes(bus + i) + (evenLanes(a, b) + oddLanes(a, b)) * g);
+  }
+  for (; i < n; ++i) bus[i] += (in[2 * i] + in[2 * i + 1]) * gain;
 }
 
 void renderStrip(SynthState& s, Channel& c, float* buf, int n) {
@@ -297,6 +320,91 @@ void meter(const float* buf, int n, int mode, float level[2]) {
     }
     level[0] = left / static_cast<float>(n);
     level[1] = right / static_cast<float>(n);
+  }
+}
+
+// meter on several channels at once: two channels per register (left and
+// right of one, then of the other), several registers interleaved so that
+// the per-side chains of different channels overlap. Spare places repeat
+// channel 0 and are dropped.
+constexpr int kMetersPerRegister = 2;
+constexpr int kMaxMeterRegisters = 4;
+
+template <int Registers, bool Peak>
+void meterRegisters(const float* const* bufs, float* const* levels, int count, int n) {
+  constexpr int kWidth = Registers * kMetersPerRegister;
+  const float* src[kWidth];
+  float start[2 * kWidth];
+  for (int c = 0; c < kWidth; ++c) {
+    const int from = c < count ? c : 0;
+    src[c] = bufs[from];
+    start[2 * c] = Peak ? levels[from][0] : 0.0f;
+    start[2 * c + 1] = Peak ? levels[from][1] : 0.0f;
+  }
+  Lanes level[Registers];
+  for (int g = 0; g < Registers; ++g) level[g] = loadLanes(start + kLaneCount * g);
+  const Lanes decay = splat(kPeakDecay);
+  const auto step = [&](int g, Lanes x) {
+    if constexpr (Peak) {
+      level[g] = maxLanes(level[g], absLanes(x)) * decay;
+    } else {
+      level[g] = level[g] + x * x;
+    }
+  };
+  int i = 0;
+  for (; i + 2 <= n; i += 2) {
+    for (int g = 0; g < Registers; ++g) {
+      const Lanes a = loadLanes(src[2 * g] + 2 * i);
+      const Lanes b = loadLanes(src[2 * g + 1] + 2 * i);
+      step(g, lowHalves(a, b));
+      step(g, highHalves(a, b));
+    }
+  }
+  for (; i < n; ++i) {
+    for (int g = 0; g < Registers; ++g) {
+      const float* a = src[2 * g] + 2 * i;
+      const float* b = src[2 * g + 1] + 2 * i;
+      step(g, makeLanes(a[0], a[1], b[0], b[1]));
+    }
+  }
+  if constexpr (!Peak) {
+    const Lanes frames = splat(static_cast<float>(n));
+    for (Lanes& l : level) l = l / frames;
+  }
+  for (int g = 0; g < Registers; ++g) storeLanes(start + kLaneCount * g, level[g]);
+  for (int c = 0; c < count; ++c) {
+    levels[c][0] = start[2 * c];
+    levels[c][1] = start[2 * c + 1];
+  }
+}
+
+template <bool Peak>
+void meterChunk(const float* const* bufs, float* const* levels, int count, int n) {
+  switch ((count + 1) / kMetersPerRegister) {
+    case 1:
+      meterRegisters<1, Peak>(bufs, levels, count, n);
+      break;
+    case 2:
+      meterRegisters<2, Peak>(bufs, levels, count, n);
+      break;
+    case 3:
+      meterRegisters<3, Peak>(bufs, levels, count, n);
+      break;
+    default:
+      meterRegisters<4, Peak>(bufs, levels, count, n);
+      break;
+  }
+}
+
+void meterLanes(const float* const* bufs, float* const* levels, int count, int n, int mode) {
+  constexpr int kChunk = kMetersPerRegister * kMaxMeterRegisters;
+  for (int first = 0; first < count; first += kChunk) {
+    const int size = std::min(count - first, kChunk);
+    if (mode == 0) {
+      meterChunk<true>(bufs + first, levels + first, size, n);
+    } else {
+      meterChunk<false>(bufs + first, levels + first, size, n);
+    }
   }
 }
 
@@ -437,6 +545,15 @@ void audioTick(SynthState& s) {
     mixChannel(s, ch, members[ch], memberCount[ch], ahead, n);
   }
   renderStrips(s, earlyChannels, earlyCount, n);
+  {
+    const float* bufs[kSynthChannels];
+    float* levels[kSynthChannels];
+    for (int i = 0; i < earlyCount; ++i) {
+      bufs[i] = w.channel[earlyChannels[i]];
+      levels[i] = s.channelMeters[earlyChannels[i]];
+    }
+    meterLanes(bufs, levels, earlyCount, n, s.meterMode);
+  }
 
   for (int ch = 0; ch < kSynthChannels; ++ch) {
     if (memberCount[ch] == 0) {
@@ -450,9 +567,9 @@ void audioTick(SynthState& s) {
     if (!early[ch]) {
       mixChannel(s, ch, members[ch], memberCount[ch], ahead, n);
       renderStrip(s, c, buf, n);
+      meter(buf, n, s.meterMode, s.channelMeters[ch]);
     }
     renderSends(w, c, buf, n);
-    meter(buf, n, s.meterMode, s.channelMeters[ch]);
   }
   renderMaster(s, n);
 }

@@ -60,6 +60,14 @@ inline Lanes lowHalves(Lanes a, Lanes b) {
 inline Lanes highHalves(Lanes a, Lanes b) {
   return {_mm_movehl_ps(b.v, a.v)};
 }
+// Lanes 0, 2 of a then 0, 2 of b; and lanes 1, 3 of a then 1, 3 of b: the
+// left and the right samples of four interleaved stereo frames.
+inline Lanes evenLanes(Lanes a, Lanes b) {
+  return {_mm_shuffle_ps(a.v, b.v, _MM_SHUFFLE(2, 0, 2, 0))};
+}
+inline Lanes oddLanes(Lanes a, Lanes b) {
+  return {_mm_shuffle_ps(a.v, b.v, _MM_SHUFFLE(3, 1, 3, 1))};
+}
 #else
 struct Lanes {
   float v[kLaneCount];
@@ -109,6 +117,12 @@ inline Lanes lowHalves(Lanes a, Lanes b) {
 }
 inline Lanes highHalves(Lanes a, Lanes b) {
   return Lanes{{a.v[2], a.v[3], b.v[2], b.v[3]}};
+}
+inline Lanes evenLanes(Lanes a, Lanes b) {
+  return Lanes{{a.v[0], a.v[2], b.v[0], b.v[2]}};
+}
+inline Lanes oddLanes(Lanes a, Lanes b) {
+  return Lanes{{a.v[1], a.v[3], b.v[1], b.v[3]}};
 }
 #endif
 
