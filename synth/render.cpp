@@ -109,12 +109,18 @@ void renderOscillators(Voice& v, const WorkBuffers& w, float* buf, int n) {
   for (Oscillator& o : v.osc) render(o, buf, n, w.auxA, w.auxB);
 }
 
-// One voice on its own: oscillators, filters, shaper and DC blocker into buf.
-void renderVoiceAlone(SynthState& s, int voice, float* buf, int n) {
+// One voice on its own: oscillators, filters and shaper into buf; the DC
+// blocker is left to the caller.
+void renderVoiceBody(SynthState& s, int voice, float* buf, int n) {
   Voice& v = s.voices[voice];
   renderOscillators(v, s.work, buf, n);
   renderFilters(v, s.work, buf, n);
-  renderMono(v.dc, buf, buf, n, s.constants);
+}
+
+// One voice on its own: oscillators, filters, shaper and DC blocker into buf.
+void renderVoiceAlone(SynthState& s, int voice, float* buf, int n) {
+  renderVoiceBody(s, voice, buf, n);
+  renderMono(s.voices[voice].dc, buf, buf, n, s.constants);
 }
 
 // A voice's filters in series, as renderFilters runs them outside parallel
@@ -146,28 +152,40 @@ bool sharesLanes(const VoiceChain& c) {
 }
 
 // Voices whose chains match, each into its own buffer: oscillators per voice,
-// the filter chains side by side, then each voice's shaper and, side by side
-// again, the DC blockers (all of them keep per-voice states only).
+// the filter chains side by side, then each voice's shaper (all of them keep
+// per-voice states only). The DC blockers are left to the caller.
 void renderVoiceGroup(SynthState& s, const int* voices, const VoiceChain* const* chains, int count,
                       int n) {
   WorkBuffers& w = s.work;
   Filter* stages[kMaxLaneVoices][kMaxSerialFilters];
   int stageCounts[kMaxLaneVoices];
   float* bufs[kMaxLaneVoices];
-  DcBlocker* blockers[kMaxLaneVoices];
   for (int l = 0; l < count; ++l) {
     Voice& v = s.voices[voices[l]];
     bufs[l] = w.voiceOut[voices[l]];
     renderOscillators(v, w, bufs[l], n);
     std::copy(chains[l]->stages, chains[l]->stages + chains[l]->count, stages[l]);
     stageCounts[l] = chains[l]->count;
-    blockers[l] = &v.dc;
   }
   renderSerialLanes(stages, stageCounts, count, bufs, n);
   for (int l = 0; l < count; ++l) {
     if (!chains[l]->shaperFiltered) renderMono(s.voices[voices[l]].distortion, bufs[l], bufs[l], n);
   }
-  renderMonoLanes(blockers, count, bufs, n, s.constants);
+}
+
+// The DC blockers of the given voices, eight at a time side by side; each is
+// the last unit of its voice.
+void renderVoiceBlockers(SynthState& s, const int* voices, int count, int n) {
+  for (int first = 0; first < count; first += kMaxLaneVoices) {
+    const int size = std::min(count - first, kMaxLaneVoices);
+    DcBlocker* blockers[kMaxLaneVoices];
+    float* bufs[kMaxLaneVoices];
+    for (int l = 0; l < size; ++l) {
+      blockers[l] = &s.voices[voices[first + l]].dc;
+      bufs[l] = s.work.voiceOut[voices[first + l]];
+    }
+    renderMonoLanes(blockers, size, bufs, n, s.constants);
+  }
 }
 
 bool readsAuxBus(const Voice& v) {
@@ -180,8 +198,8 @@ bool readsAuxBus(const Voice& v) {
 
 // Renders, ahead of the channels, every sounding voice that reads no aux bus
 // (nothing another channel renders in this tick reaches it) into its own
-// buffer, grouping voices of any channels whose filter chains match. Marks
-// the voices it rendered.
+// buffer, grouping voices of any channels whose filter chains match and
+// running all their DC blockers side by side. Marks the voices it rendered.
 void renderVoicesAhead(SynthState& s, int n, bool* ahead) {
   int voices[kSynthVoices];
   VoiceChain chains[kSynthVoices];
@@ -207,11 +225,12 @@ void renderVoicesAhead(SynthState& s, int n, bool* ahead) {
       }
     }
     if (size == 1) {
-      renderVoiceAlone(s, voices[a], s.work.voiceOut[voices[a]], n);
+      renderVoiceBody(s, voices[a], s.work.voiceOut[voices[a]], n);
     } else {
       renderVoiceGroup(s, group, groupChains, size, n);
     }
   }
+  renderVoiceBlockers(s, voices, count, n);
 }
 
 // The voices of one channel, mixed in index order so that the channel sums
