@@ -38,6 +38,26 @@ orb_require() {
   [ -x "$ORB_DEMO" ] || { echo "SKIP: $ORB_DEMO not built"; exit 77; }
 }
 
+# Skips (exit 77) unless each argument is an executable file or a command.
+orb_need() {
+  local need
+  for need in "$@"; do
+    [ -x "$need" ] || command -v "$need" >/dev/null || { echo "SKIP: $need not available"; exit 77; }
+  done
+}
+
+# Waits up to 20 s, while the demo runs, for its "Unsupported Device?" message
+# box; sets box to the box's line of `xwininfo -tree` (empty when none came).
+orb_wait_box() {
+  box=
+  for _ in $(seq 200); do
+    box=$(xwininfo -root -tree 2>/dev/null | grep '"Unsupported Device?"' | head -n1)
+    [ -n "$box" ] && return 0
+    orb_running || return 0
+    sleep 0.1
+  done
+}
+
 # Starts a virtual X server of WIDTHxHEIGHT on a free display number.
 orb_start_x() {
   local fifo="$orb_tmp/display" n

@@ -5,21 +5,13 @@
 # plays through SDL's disk driver, and broken files fail with the byte offset
 # and leave no output. When scripts/fetch-midi.sh has fetched real files
 # into build-midi-files/, every one of them must import.
-set -uo pipefail
 
 bin=${ORB_BINARY_DIR:-build}
 src=${ORB_SOURCE_DIR:-.}
 tool=$bin/tools/tune
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/orb-midi.XXXXXX")
-trap 'rm -rf "$tmp"' EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-command -v python3 >/dev/null || { echo "SKIP: python3 not installed"; exit 77; }
-[ -x "$tool" ] || { echo "SKIP: $tool not built"; exit 77; }
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+tmp=$orb_tmp
+orb_need python3 "$tool"
 
 # Format 1, 96 ticks per quarter: a conductor track (tempo 120 per minute,
 # a track name) and a track with a piano note, a bass note (running status)

@@ -11,13 +11,7 @@ export MESA_GL_VERSION_OVERRIDE=1.5
 "$ORB_DEMO" >"$orb_tmp/demo.log" 2>&1 &
 orb_demo_pid=$!
 
-box=
-for _ in $(seq 200); do
-  box=$(xwininfo -root -tree 2>/dev/null | grep '"Unsupported Device?"' | head -n1)
-  [ -n "$box" ] && break
-  orb_running || break
-  sleep 0.1
-done
+orb_wait_box
 [ -n "$box" ] || fail "no 'Unsupported Device?' box appeared"
 sleep 1
 orb_running || fail "the demo ended before the box was confirmed"

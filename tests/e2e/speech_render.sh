@@ -3,22 +3,14 @@
 # sung in step with its notes) is written by the speech tune test, rendered
 # offline to a float WAV, and the samples are checked: long enough, all
 # finite, voiced while the notes sound and never clipping wildly.
-set -uo pipefail
 
 bin=${ORB_BINARY_DIR:-build}
 writer=$bin/tests/speech_tune_test
 tool=$bin/tools/tune
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/orb-speech.XXXXXX")
-trap 'rm -rf "$tmp"' EXIT
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+tmp=$orb_tmp
+orb_need python3 "$writer" "$tool"
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-command -v python3 >/dev/null || { echo "SKIP: python3 not installed"; exit 77; }
-[ -x "$writer" ] || { echo "SKIP: $writer not built"; exit 77; }
-[ -x "$tool" ] || { echo "SKIP: $tool not built"; exit 77; }
 "$tool" render --help >/dev/null 2>&1 || { echo "SKIP: tune render not available"; exit 77; }
 
 ORB_SPEECH_TUNE_OUT="$tmp/sing.tune" "$writer" --gtest_filter='SpeechTune.*' >"$tmp/writer.log" 2>&1 ||

@@ -3,20 +3,13 @@
 # file and line, a non-zero status and no image (an older image is left as
 # it was); the demo source builds, and `tune inspect` on the result shows the
 # length and the per-channel counts that the build reported.
-set -uo pipefail
 
 bin=${ORB_BINARY_DIR:-build}
 src=${ORB_SOURCE_DIR:-.}
 tool=$bin/tools/tune
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/orb-tune-build.XXXXXX")
-trap 'rm -rf "$tmp"' EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-[ -x "$tool" ] || { echo "SKIP: $tool not built"; exit 77; }
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+tmp=$orb_tmp
+orb_need "$tool"
 
 # A bad value in an included patch file.
 mkdir -p "$tmp/bad/patches"

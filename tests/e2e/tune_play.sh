@@ -4,22 +4,13 @@
 # from its first frame, written by the playback test) is played and stopped
 # with SIGINT after two seconds; the file must hold one ring length of
 # silence, then the tone without gaps. Bad invocations fail with one line.
-set -uo pipefail
 
 bin=${ORB_BINARY_DIR:-build}
 writer=$bin/tests/playback_test
 tool=$bin/tools/tune
-tmp=$(mktemp -d "${TMPDIR:-/tmp}/orb-play.XXXXXX")
-trap 'rm -rf "$tmp"' EXIT
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-command -v python3 >/dev/null || { echo "SKIP: python3 not installed"; exit 77; }
-[ -x "$writer" ] || { echo "SKIP: $writer not built"; exit 77; }
-[ -x "$tool" ] || { echo "SKIP: $tool not built"; exit 77; }
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+tmp=$orb_tmp
+orb_need python3 "$writer" "$tool"
 
 ORB_PLAY_TUNE_OUT="$tmp/tone.tune" "$writer" --gtest_filter='PlaybackImage.*' >"$tmp/writer.log" 2>&1 ||
   { cat "$tmp/writer.log" >&2; fail "the playback image test failed"; }

@@ -9,13 +9,7 @@ export MESA_GL_VERSION_OVERRIDE=2.1 MESA_EXTENSION_OVERRIDE=-GL_ARB_framebuffer_
 "$ORB_DEMO" >"$orb_tmp/demo.log" 2>&1 &
 orb_demo_pid=$!
 
-box=
-for _ in $(seq 200); do
-  box=$(xwininfo -root -tree 2>/dev/null | grep '"Unsupported Device?"' | head -n1)
-  [ -n "$box" ] && break
-  orb_running || break
-  sleep 0.1
-done
+orb_wait_box
 if [ -n "$box" ]; then
   # Press Return with the pointer over the box (no window manager: the
   # keyboard follows the pointer).

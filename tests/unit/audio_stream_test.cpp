@@ -107,21 +107,18 @@ TEST_F(LockedStreamTest, ConvertsWithClampAndVolume) {
 }
 
 TEST(PcmConversion, RoundsHalfToEvenAndTamesNonFiniteInput) {
-  const float in[] = {0.5f,
-                      1.5f,
-                      2.5f,
-                      -2.5f,
-                      32599.5f,
-                      32600.7f,
-                      1e30f,
-                      -1e30f,
-                      std::numeric_limits<float>::infinity(),
-                      -std::numeric_limits<float>::infinity(),
-                      std::numeric_limits<float>::quiet_NaN()};
-  int16_t out[11];
-  convertToPcm16(in, out, 11, 1.0f);
-  const int16_t expected[] = {0, 2, 2, -2, 32600, 32600, 32600, -32600, 32600, -32600, 0};
-  for (int i = 0; i < 11; ++i) EXPECT_EQ(out[i], expected[i]) << "input " << in[i];
+  constexpr float kInf = std::numeric_limits<float>::infinity();
+  constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+  const std::pair<float, int16_t> cases[] = {
+      {0.5f, 0},         {1.5f, 2},         {2.5f, 2},      {-2.5f, -2},
+      {32599.5f, 32600}, {32600.7f, 32600}, {1e30f, 32600}, {-1e30f, -32600},
+      {kInf, 32600},     {-kInf, -32600},   {kNaN, 0},
+  };
+  for (auto [in, expected] : cases) {
+    int16_t out = 1;
+    convertToPcm16(&in, &out, 1, 1.0f);
+    EXPECT_EQ(out, expected) << "input " << in;
+  }
 }
 
 TEST_F(LockedStreamTest, PositionCountsFromMinusOneRingAndIgnoresFarReadings) {

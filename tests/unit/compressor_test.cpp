@@ -11,7 +11,12 @@
 #include <memory>
 #include <vector>
 
+#include "support/signals.h"
+
 namespace {
+
+using testsig::peakOf;
+using testsig::rmsOf;
 
 constexpr int kRate = 44100;
 constexpr float kTwoPi = 6.28318531f;
@@ -58,18 +63,6 @@ std::vector<float> sine(int frames, float left, float right, float hz = 441.0f) 
   return b;
 }
 
-float rms(const std::vector<float>& b, int side, int from, int to) {
-  double acc = 0;
-  for (int i = from; i < to; ++i) acc += double(b[2 * i + side]) * b[2 * i + side];
-  return static_cast<float>(std::sqrt(acc / (to - from)));
-}
-
-float peak(const std::vector<float>& b, int side, int from, int to) {
-  float p = 0;
-  for (int i = from; i < to; ++i) p = std::max(p, std::fabs(b[2 * i + side]));
-  return p;
-}
-
 struct DetectorCase {
   const char* name;
   float k0, k1;
@@ -92,16 +85,17 @@ TEST_P(Detectors, SqueezeLoudPassagesAndRecoverBelowThreshold) {
   rig.run(out);
 
   const int a = loud - kRate / 2, b = loud;
-  EXPECT_LT(rms(out, 0, a, b), 0.5f * rms(in, 0, a, b));
+  EXPECT_LT(rmsOf(out, a, b, 2, 0), 0.5f * rmsOf(in, a, b, 2, 0));
   if (dc.linked) {
-    EXPECT_LT(rms(out, 1, a, b), 0.5f * rms(in, 1, a, b));  // one gain for both sides
+    EXPECT_LT(rmsOf(out, a, b, 2, 1), 0.5f * rmsOf(in, a, b, 2, 1));  // one gain for both sides
   } else {
-    EXPECT_NEAR(rms(out, 1, a, b), rms(in, 1, a, b), 0.01f * rms(in, 1, a, b));
+    EXPECT_NEAR(rmsOf(out, a, b, 2, 1), rmsOf(in, a, b, 2, 1), 0.01f * rmsOf(in, a, b, 2, 1));
   }
 
   const int c = loud + quiet - kRate, d = loud + quiet;
   for (int side = 0; side < 2; ++side)
-    EXPECT_NEAR(rms(out, side, c, d), rms(in, side, c, d), 0.01f * rms(in, side, c, d));
+    EXPECT_NEAR(rmsOf(out, c, d, 2, side), rmsOf(in, c, d, 2, side),
+                0.01f * rmsOf(in, c, d, 2, side));
   for (float v : out) ASSERT_TRUE(std::isfinite(v));
 }
 
@@ -125,7 +119,7 @@ TEST(Compressor, RatioSetsHowFarPeaksAreHeldTowardTheThreshold) {
     rig.set(s);
     auto out = sine(kRate, 2.0f, 2.0f);
     rig.run(out);
-    EXPECT_NEAR(peak(out, 0, kRate / 2, kRate), cs.expectedPeak, 0.03f * cs.expectedPeak)
+    EXPECT_NEAR(peakOf(out, kRate / 2, kRate, 2, 0), cs.expectedPeak, 0.03f * cs.expectedPeak)
         << "ratio " << cs.k5;
   }
 }
@@ -175,19 +169,11 @@ TEST(Compressor, BypassFollowsTheModeBits) {
     float k0, k1;
     bool bypassed;
   };
-  const Case cases[] = {{0, 0, true},
-                        {1, 2, true},
-                        {2, 2, true},
-                        {5, 0, true},
-                        {6, 0, true},
-                        {7, 0, true},
-                        {8, 0, true},
-                        {1, 0, false},
-                        {3, 0, false},
-                        {4, 0, false},
-                        {2, 1, false},
-                        // Detector 0 with per-side flag 2 lands on the linked RMS detector.
-                        {0, 2, false}};
+  // Detector 0 with per-side flag 2 lands on the linked RMS detector.
+  const Case cases[] = {
+      {0, 0, true}, {1, 2, true},  {2, 2, true},  {5, 0, true},  {6, 0, true},  {7, 0, true},
+      {8, 0, true}, {1, 0, false}, {3, 0, false}, {4, 0, false}, {2, 1, false}, {0, 2, false},
+  };
   const auto in = sine(kRate, 2.0f, 2.0f);
   for (const Case cs : cases) {
     Rig rig;
@@ -197,7 +183,7 @@ TEST(Compressor, BypassFollowsTheModeBits) {
     if (cs.bypassed) {
       EXPECT_EQ(out, in) << cs.k0 << "/" << cs.k1;
     } else {
-      EXPECT_LT(peak(out, 0, kRate / 2, kRate), 1.0f) << cs.k0 << "/" << cs.k1;
+      EXPECT_LT(peakOf(out, kRate / 2, kRate, 2, 0), 1.0f) << cs.k0 << "/" << cs.k1;
     }
   }
 }
@@ -241,8 +227,8 @@ TEST(Compressor, OutputLevelAndAutomaticMakeUp) {
     const auto in = sine(kRate, 0.02f, 0.02f);
     auto out = in;
     rig.run(out);
-    EXPECT_NEAR(rms(out, 0, kRate / 2, kRate), cs.gain * rms(in, 0, kRate / 2, kRate),
-                0.005f * cs.gain * rms(in, 0, kRate / 2, kRate));
+    EXPECT_NEAR(rmsOf(out, kRate / 2, kRate, 2, 0), cs.gain * rmsOf(in, kRate / 2, kRate, 2, 0),
+                0.005f * cs.gain * rmsOf(in, kRate / 2, kRate, 2, 0));
   }
 }
 
@@ -256,7 +242,7 @@ TEST(Compressor, ModeChangeRestartsTheGainButKeepsTheLookahead) {
   auto out = in;
   std::vector<float> first(out.begin(), out.begin() + 2 * kRate);
   rig.run(first);
-  EXPECT_LT(peak(first, 0, kRate / 2, kRate), 0.3f);
+  EXPECT_LT(peakOf(first, kRate / 2, kRate, 2, 0), 0.3f);
 
   s.p[1] = 0;  // linked now
   rig.set(s);
@@ -266,7 +252,7 @@ TEST(Compressor, ModeChangeRestartsTheGainButKeepsTheLookahead) {
   // what went in before the change.
   for (int i = 0; i < 20; ++i)
     EXPECT_NEAR(second[2 * i], in[2 * (kRate + i - 89)], 0.05f * 2.0f) << i;
-  EXPECT_LT(peak(second, 0, kRate / 2, kRate), 0.3f);  // and squeezes again
+  EXPECT_LT(peakOf(second, kRate / 2, kRate, 2, 0), 0.3f);  // and squeezes again
 }
 
 // Deterministic noise for loud passages.
@@ -295,7 +281,7 @@ TEST(Compressor, LinkedRmsStaysFiniteWhenSilenceFollowsLoudMaterial) {
   for (float v : b) ASSERT_TRUE(std::isfinite(v));
   // The quiet tone after the silence passes at its own level.
   const int end = 17 * kRate;
-  EXPECT_NEAR(rms(b, 0, end - kRate, end), 0.02f / std::sqrt(2.0f), 2e-4f);
+  EXPECT_NEAR(rmsOf(b, end - kRate, end, 2, 0), 0.02f / std::sqrt(2.0f), 2e-4f);
 }
 
 TEST(Compressor, StereoRmsReadsTheSameLevelAfterMinutesAsAfterSeconds) {
@@ -314,12 +300,12 @@ TEST(Compressor, StereoRmsReadsTheSameLevelAfterMinutesAsAfterSeconds) {
   for (int second = 0; second < 600; ++second) {
     fill();
     rig.run(block);
-    if (second == 4) early = rms(block, 0, 0, kRate);
+    if (second == 4) early = rmsOf(block, 0, kRate, 2, 0);
   }
-  late = rms(block, 0, 0, kRate);
+  late = rmsOf(block, 0, kRate, 2, 0);
   EXPECT_NEAR(early, 0.001f / std::sqrt(2.0f), 1e-6f);
   EXPECT_NEAR(late, early, 1e-6f);
-  EXPECT_NEAR(rms(block, 1, 0, kRate), early, 1e-6f);
+  EXPECT_NEAR(rmsOf(block, 0, kRate, 2, 1), early, 1e-6f);
 }
 
 TEST(Compressor, BlockSizeDoesNotChangeTheOutput) {

@@ -9,9 +9,12 @@
 #include <vector>
 
 #include "support/patch_builder.h"
+#include "support/signals.h"
 #include "synth/units/bass_boost.h"
 
 namespace {
+
+using testsig::rmsOf;
 
 constexpr int kRate = 44100;
 
@@ -36,12 +39,6 @@ std::vector<float> tones(int frames, float leftHz, float rightHz, float level) {
   return b;
 }
 
-double rms(const std::vector<float>& b, int side, int from, int to) {
-  double acc = 0;
-  for (int i = from; i < to; ++i) acc += double(b[2 * i + side]) * b[2 * i + side];
-  return std::sqrt(acc / (to - from));
-}
-
 // Output / input level of each side over the last half of the render.
 std::pair<double, double> gains(float setting, float leftHz, float rightHz) {
   BassBoost b{};
@@ -50,8 +47,8 @@ std::pair<double, double> gains(float setting, float leftHz, float rightHz) {
   const auto in = tones(kRate, leftHz, rightHz, 0.1f);
   auto out = in;
   render(b, out.data(), kRate, k);
-  return {rms(out, 0, kRate / 2, kRate) / rms(in, 0, kRate / 2, kRate),
-          rms(out, 1, kRate / 2, kRate) / rms(in, 1, kRate / 2, kRate)};
+  return {rmsOf(out, kRate / 2, kRate, 2, 0) / rmsOf(in, kRate / 2, kRate, 2, 0),
+          rmsOf(out, kRate / 2, kRate, 2, 1) / rmsOf(in, kRate / 2, kRate, 2, 1)};
 }
 
 TEST(BassBoost, LiftsTheLowEndAndLeavesTheHighs) {

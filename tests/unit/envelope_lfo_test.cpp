@@ -29,7 +29,9 @@ EnvelopeStage stageOf(const Envelope& e) {
 
 // Ticks from the note start until the stage is `until`, the gate held for
 // the first `gateTicks` of them.
-int ticksUntil(Envelope& e, EnvelopeStage until, int gateTicks = 1 << 30) {
+constexpr int kHeld = 1 << 30;  // a gate held throughout
+
+int ticksUntil(Envelope& e, EnvelopeStage until, int gateTicks = kHeld) {
   e.stage = static_cast<int32_t>(EnvelopeStage::Attack);
   int n = 0;
   do {
@@ -54,42 +56,24 @@ TEST(Envelope, StagesTakeTheirNumberOfTicks) {
     int gateTicks;
     double ticks, tolerance;
   } cases[] = {
+      // clang-format off
       // Attack 64 adds 2 per tick; attack 127 about 0.033.
-      {"attack 64", {64, 40}, EnvelopeStage::Decay, 1 << 30, 64, 1},
-      {"attack 127",
-       {127, 40},
-       EnvelopeStage::Decay,
-       1 << 30,
-       std::ceil(128 / std::pow(2.0, 7 - 0.09375 * 127)),
-       1},
-      {"decay to sustain",
-       {0, 64, 32},
-       EnvelopeStage::Sustain,
-       1 << 30,
-       1 + std::ceil(fadeTicks(64, 128, 32)),
-       1},
+      {"attack 64", {64, 40}, EnvelopeStage::Decay, kHeld, 64, 1},
+      {"attack 127", {127, 40}, EnvelopeStage::Decay, kHeld,
+       std::ceil(128 / std::pow(2.0, 7 - 0.09375 * 127)), 1},
+      {"decay to sustain", {0, 64, 32}, EnvelopeStage::Sustain, kHeld,
+       1 + std::ceil(fadeTicks(64, 128, 32)), 1},
       // Decay to a sustain of 0 ends while the key is held: about 630 ticks.
-      {"decay to silence",
-       {0, 64, 0},
-       EnvelopeStage::Off,
-       1 << 30,
-       1 + std::ceil(fadeTicks(64, 128, silence)),
-       1},
+      {"decay to silence", {0, 64, 0}, EnvelopeStage::Off, kHeld,
+       1 + std::ceil(fadeTicks(64, 128, silence)), 1},
       // A slope below 64 fades the held note out.
-      {"sustain fade",
-       {0, 0, 16, 0},
-       EnvelopeStage::Off,
-       1 << 30,
-       2 + std::log(16.0 * 8192) / (64 * 0.0019375 * std::log(2.0)),
-       2},
+      {"sustain fade", {0, 0, 16, 0}, EnvelopeStage::Off, kHeld,
+       2 + std::log(16.0 * 8192) / (64 * 0.0019375 * std::log(2.0)), 2},
       // Release runs in the tick of the key-up.
-      {"release",
-       {0, 0, 128, 64, 64},
-       EnvelopeStage::Off,
-       2,
-       2 + std::ceil(fadeTicks(64, 128, silence)),
-       1},
+      {"release", {0, 0, 128, 64, 64}, EnvelopeStage::Off, 2,
+       2 + std::ceil(fadeTicks(64, 128, silence)), 1},
       {"release 0", {0, 0, 128, 64, 0}, EnvelopeStage::Off, 2, 3, 0},
+      // clang-format on
   };
   for (const auto& c : cases) {
     Envelope e = makeEnv(c.p);

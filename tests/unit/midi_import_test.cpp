@@ -619,7 +619,12 @@ TEST(MidiImport, EveryOnsetLiesWithinOneControlTickAfterItsTimeInTheTempoMap) {
 
 namespace {
 
-const std::string kBankFolder = std::string(ORB_SOURCE_DIR) + "/assets/bank";
+midi::Bank defaultBank() {
+  midi::Bank bank;
+  std::string error;
+  EXPECT_TRUE(midi::loadBank(std::string(ORB_SOURCE_DIR) + "/assets/bank", bank, error)) << error;
+  return bank;
+}
 
 // One note of `seconds` on a channel with a program, rendered through the
 // bank's patches.
@@ -650,9 +655,7 @@ double crossingsPerSecond(const std::vector<float>& x, size_t frames) {
 }  // namespace
 
 TEST(MidiBank, CoversEveryProgramAndEachOneSounds) {
-  midi::Bank bank;
-  std::string error;
-  ASSERT_TRUE(midi::loadBank(kBankFolder, bank, error)) << error;
+  const midi::Bank bank = defaultBank();
   ASSERT_EQ(bank.programs.size(), 128u);
   bool seen[128] = {};
   for (const PatchEntry& p : bank.programs) seen[p.program] = true;
@@ -681,9 +684,7 @@ TEST(MidiBank, CoversEveryProgramAndEachOneSounds) {
 }
 
 TEST(MidiBank, NotesSoundAtTheirMidiPitch) {
-  midi::Bank bank;
-  std::string error;
-  ASSERT_TRUE(midi::loadBank(kBankFolder, bank, error)) << error;
+  const midi::Bank bank = defaultBank();
   // The flute is nearly a sine: MIDI note 69 is 440 Hz, 57 is 220 Hz.
   const std::vector<float> a4 = playNote(bank, 0, 73, 69, 1.0);
   const std::vector<float> a3 = playNote(bank, 0, 73, 57, 1.0);
@@ -694,9 +695,7 @@ TEST(MidiBank, NotesSoundAtTheirMidiPitch) {
 }
 
 TEST(MidiBank, DrumKitSoundsChangeWithTheKey) {
-  midi::Bank bank;
-  std::string error;
-  ASSERT_TRUE(midi::loadBank(kBankFolder, bank, error)) << error;
+  const midi::Bank bank = defaultBank();
   // Brightness by zero crossings over the first 50 ms of each hit: the kick
   // is a low thump, the snare brighter, the hats and cymbals brightest.
   auto brightness = [&](uint8_t key) {

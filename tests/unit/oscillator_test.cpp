@@ -11,21 +11,18 @@
 #include <random>
 #include <vector>
 
+#include "support/patch_builder.h"
+#include "support/signals.h"
 #include "synth/units/numeric.h"
 
 namespace {
 
+using testsig::constantsAt;
+using testsig::rmsOf;
+
 constexpr int kRate = 44100;
 constexpr int kTick = 128;
 constexpr double kTwoPiD = 6.283185307179586;
-
-SynthConstants constantsAt(int rate) {
-  SynthConstants k{};
-  k.sampleRate = rate;
-  k.basePhaseStep = 261.62558f * 2147483648.0f / static_cast<float>(rate);
-  k.rateScale = 44100.0f / static_cast<float>(rate);
-  return k;
-}
 
 struct OscParams {
   float mode = 1, ring = 0, transpose = 64, fine = 64, colour = 64, level = 128;
@@ -46,28 +43,6 @@ std::vector<float> renderTicks(Oscillator& o, int total) {
   for (int i = 0; i < total; i += kTick)
     render(o, out.data() + i, std::min(kTick, total - i), nullptr, nullptr);
   return out;
-}
-
-// Frequency from the first and last rising zero crossing, interpolated.
-double measuredFrequency(const std::vector<float>& s) {
-  double first = -1, last = -1;
-  int crossings = 0;
-  for (size_t i = 1; i < s.size(); ++i) {
-    if (s[i - 1] < 0.0f && s[i] >= 0.0f) {
-      const double at = (i - 1) + s[i - 1] / (double(s[i - 1]) - s[i]);
-      if (first < 0) first = at;
-      last = at;
-      ++crossings;
-    }
-  }
-  if (crossings < 2) return 0.0;
-  return (crossings - 1) * double(kRate) / (last - first);
-}
-
-double rms(const std::vector<float>& s) {
-  double sum = 0;
-  for (float v : s) sum += double(v) * v;
-  return std::sqrt(sum / s.size());
 }
 
 // Power of the signal at frequency hz (Goertzel).
@@ -271,7 +246,7 @@ TEST(OscillatorPitch, NotesSoundAtTheirFrequencies) {
       p.transpose = c.transpose;
       p.fine = c.fine;
       Oscillator o = makeOsc(p, c.pitch);
-      EXPECT_NEAR(measuredFrequency(renderTicks(o, kRate)), c.hz, 0.01)
+      EXPECT_NEAR(testpatch::frequencyOf(renderTicks(o, kRate), kRate), c.hz, 0.01)
           << "pitch " << c.pitch << " mode " << mode;
     }
   }
@@ -321,7 +296,7 @@ TEST(OscillatorModes, OnlyTheLowThreeBitsSelectTheMode) {
   Oscillator four = makeOsc(p);
   const std::vector<float> a = renderTicks(twelve, 512), b = renderTicks(four, 512);
   EXPECT_EQ(a, b);
-  EXPECT_GT(rms(a), 0.1);
+  EXPECT_GT(rmsOf(a), 0.1);
 }
 
 TEST(OscillatorModes, RingFlagMultipliesTheBuffer) {
@@ -425,12 +400,12 @@ TEST(OscillatorNoise, ColourZeroIsWhiteAndColourFullResonates) {
   p.transpose = 64;  // F = 2^-5: the high-pass part adds little
   Oscillator white = makeOsc(p);
   const std::vector<float> w = renderTicks(white, kRate);
-  EXPECT_NEAR(rms(w), 1.0 / std::sqrt(3.0), 0.02);  // uniform noise in [-1, 1)
+  EXPECT_NEAR(rmsOf(w), 1.0 / std::sqrt(3.0), 0.02);  // uniform noise in [-1, 1)
   double mean = 0, lag = 0;
   for (size_t i = 0; i < w.size(); ++i) mean += w[i];
   for (size_t i = 1; i < w.size(); ++i) lag += double(w[i]) * w[i - 1];
   EXPECT_NEAR(mean / w.size(), 0.0, 0.01);
-  EXPECT_NEAR(lag / w.size() / (rms(w) * rms(w)), 0.0, 0.03);  // uncorrelated samples
+  EXPECT_NEAR(lag / w.size() / (rmsOf(w) * rmsOf(w)), 0.0, 0.03);  // uncorrelated samples
 
   // High colour: narrow noise around the filter frequency F fs / (2 pi).
   for (float transpose : {64.0f, 100.0f}) {  // about 220 Hz and 1.5 kHz

@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+#include "support/signals.h"
+
 namespace {
 
 constexpr int kRate = 44100;
@@ -38,12 +40,7 @@ struct Rig {
 };
 
 std::vector<float> noise(int frames, uint32_t seed) {
-  std::vector<float> b(frames);
-  for (float& v : b) {
-    seed = seed * 1664525u + 1013904223u;
-    v = static_cast<float>(static_cast<int32_t>(seed)) / 2147483648.0f;
-  }
-  return b;
+  return testsig::whiteNoise(size_t(frames), seed);
 }
 
 // The response to a unit impulse, without the reverb's steady answer to its

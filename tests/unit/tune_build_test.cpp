@@ -202,59 +202,26 @@ TEST(Score, NotesLandOnTheirTicks) {
     bool onsOnly;
     std::vector<Note> notes;
   } cases[] = {
+      // clang-format off
       {"lengths, gate, ties, chords and velocities",
-       "pattern x\n  notes /8 gate=50 a1 c3+e3/4 - d3@70/8 /8t g3 g3 g3\n",
-       1,
-       "x",
-       false,
-       {{0, 45, 100},
-        {24, 45, 0},  // a1 = 55 Hz
-        {48, 60, 100},
-        {48, 64, 100},
-        {144, 60, 0},
-        {144, 64, 0},  // tied over two quarters
-        {240, 62, 70},
-        {264, 62, 0},
-        {288, 67, 100},
-        {304, 67, 0},
-        {320, 67, 100},
-        {336, 67, 0},
-        {352, 67, 100},
-        {368, 67, 0}}},
+       "pattern x\n  notes /8 gate=50 a1 c3+e3/4 - d3@70/8 /8t g3 g3 g3\n", 1, "x", false,
+       // a1 = 55 Hz; the chord tied over two quarters.
+       {{0, 45, 100}, {24, 45, 0}, {48, 60, 100}, {48, 64, 100}, {144, 60, 0}, {144, 64, 0},
+        {240, 62, 70}, {264, 62, 0}, {288, 67, 100}, {304, 67, 0}, {320, 67, 100}, {336, 67, 0},
+        {352, 67, 100}, {368, 67, 0}}},
       // Only the whole note fits the one-bar section; it ends with the section.
-      {"notes past the bar are cut",
-       "pattern x bars=2\n  notes /1 c3 /4 d3 /8t e3 e3 e3 f3/2\n",
-       1,
-       "x",
-       false,
-       {{0, 60, 100}, {345, 60, 0}}},
+      {"notes past the bar are cut", "pattern x bars=2\n  notes /1 c3 /4 d3 /8t e3 e3 e3 f3/2\n",
+       1, "x", false, {{0, 60, 100}, {345, 60, 0}}},
       // The old note ends before the same key starts again at the same tick.
-      {"repeated pitch",
-       "pattern x\n  notes /4 gate=100 c3 c3 c3 c3\n",
-       1,
-       "x",
-       false,
-       {{0, 60, 100},
-        {96, 60, 0},
-        {96, 60, 100},
-        {192, 60, 0},
-        {192, 60, 100},
-        {288, 60, 0},
-        {288, 60, 100},
-        {384, 60, 0}}},
+      {"repeated pitch", "pattern x\n  notes /4 gate=100 c3 c3 c3 c3\n", 1, "x", false,
+       {{0, 60, 100}, {96, 60, 0}, {96, 60, 100}, {192, 60, 0}, {192, 60, 100}, {288, 60, 0},
+        {288, 60, 100}, {384, 60, 0}}},
       // x+2, x+2, a silent bar, x-12, and the list starts again for bar five.
-      {"transposition, repeats, filling",
-       "pattern x\n  notes /1 gate=100 a2\n",
-       5,
-       "x+2*2 rest x-12",
-       true,
-       {{0, 59, 100}, {384, 59, 100}, {1152, 45, 100}, {1536, 59, 100}}},
-      {"grid steps and levels",
-       "pattern x\n  grid c2 /16 @90 x.X. o..9 ....  ....\n",
-       1,
-       "x",
-       true,
-       {{0, 48, 90}, {48, 48, 127}, {96, 48, 60}, {168, 48, 127}}},
+      {"transposition, repeats, filling", "pattern x\n  notes /1 gate=100 a2\n", 5,
+       "x+2*2 rest x-12", true, {{0, 59, 100}, {384, 59, 100}, {1152, 45, 100}, {1536, 59, 100}}},
+      {"grid steps and levels", "pattern x\n  grid c2 /16 @90 x.X. o..9 ....  ....\n", 1, "x",
+       true, {{0, 48, 90}, {48, 48, 127}, {96, 48, 60}, {168, 48, 127}}},
+      // clang-format on
   };
   for (const auto& c : cases) {
     const TuneDescription t = compileSong(c.pattern, c.bars, c.arrangement);
@@ -367,24 +334,13 @@ TEST(Patch, NamedParametersLandInTheirBytes) {
   // (byte, value): pan full left; oscillator 2 pulse an octave down, fine +3,
   // level 77; filter 2; LFO 1; retrigger; reverb; channel delay wet -1, dry 0,
   // sides half a cycle apart; compressor; polyphony and route count.
-  const std::pair<int, int> expected[] = {{0, 0},
-                                          {8, uint8_t(OscMode::Pulse)},
-                                          {10, 52},
-                                          {11, 67},
-                                          {13, 77},
-                                          {23, uint8_t(FilterType::HighPass4)},
-                                          {44, uint8_t(LfoWave::SampleHold)},
-                                          {49, 2},
-                                          {50, 40},
-                                          {58, 2},
-                                          {59 + 5, 30},
-                                          {59 + 13, 0},
-                                          {59 + 19, 128},
-                                          {59 + 20, 2},
-                                          {59 + 21, 1},
-                                          {59 + 28, 72},
-                                          {88, 3},
-                                          {89, 2}};
+  // clang-format off
+  const std::pair<int, int> expected[] = {
+      {0, 0}, {8, uint8_t(OscMode::Pulse)}, {10, 52}, {11, 67}, {13, 77},
+      {23, uint8_t(FilterType::HighPass4)}, {44, uint8_t(LfoWave::SampleHold)}, {49, 2}, {50, 40},
+      {58, 2}, {59 + 5, 30}, {59 + 13, 0}, {59 + 19, 128}, {59 + 20, 2}, {59 + 21, 1},
+      {59 + 28, 72}, {88, 3}, {89, 2}};
+  // clang-format on
   for (auto [at, value] : expected) EXPECT_EQ(b[size_t(at)], value) << "byte " << at;
   EXPECT_EQ((std::vector<uint8_t>(b.begin() + 90, b.end())),
             (std::vector<uint8_t>{10, 48, 21, 7, 128, 59}));

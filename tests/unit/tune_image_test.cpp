@@ -74,7 +74,7 @@ TuneDescription richTune() {
   return t;
 }
 
-TEST(TuneImageLayout, EventlessImageIsFourBytesPerChannel) {
+TEST(TuneImageLayout, ChannelsTakeFourBytesEmptyAndFortyBytesOfCountsWithEvents) {
   TuneDescription t;  // no patches: format checks only
   std::vector<uint8_t> image = buildImage(t);
   // 12 header bytes, 16 empty channel blocks of 4 bytes, three empty sections.
@@ -85,14 +85,11 @@ TEST(TuneImageLayout, EventlessImageIsFourBytesPerChannel) {
   EXPECT_EQ(tune.tickDivisor, 1280000);
   EXPECT_EQ(tune.textBlock, nullptr);
   for (const SpeechText& s : tune.textTable) EXPECT_EQ(s.text, nullptr);
-}
 
-TEST(TuneImageLayout, ChannelWithOnlyNotesCarriesFortyBytesOfCounts) {
-  TuneDescription t;
+  // A channel with only notes carries 40 bytes of counts, then 5 per note.
   t.channels[5].notes = {{0, 60, 100}, {10, 60, 0}};
-  std::vector<uint8_t> image = buildImage(t);
+  image = buildImage(t);
   EXPECT_EQ(image.size(), 12u + 15u * 4u + 40u + 2u * 5u + 3u * 4u);
-  TuneImage tune;
   ASSERT_TRUE(parse(image, tune, PatchCheck::Skip));
   EXPECT_EQ(tune.channels[5].notes.count, 2);
   EXPECT_EQ(tune.channels[5].programs.count, 0);
