@@ -68,30 +68,40 @@ struct AllPass {
   }
 };
 
-// One side of the reverb over the block; returns non-zero if any value stored
-// on the way was denormal.
-uint32_t renderSide(Reverb& r, int side, const float* bus, float* master, int frames) {
-  const int first = side * kReverbLinesPerSide;
+// The running state of one side: its combs, all-passes and output low cut.
+struct Side {
   Comb comb[kReverbCombs];
-  for (int k = 0; k < kReverbCombs; ++k) {
-    const int line = first + k;
-    comb[k] = {r.lines + kLineOffset[line], kReverbLineLength[line], r.index[line], r.combGain[k],
-               r.combState[side * kReverbCombs + k]};
-  }
   AllPass allPass[kReverbAllPasses];
-  for (int k = 0; k < kReverbAllPasses; ++k) {
-    const int line = first + kReverbCombs + k;
-    allPass[k] = {r.lines + kLineOffset[line], kReverbLineLength[line], r.index[line],
-                  r.allPassGain[k]};
-  }
-  const float inputGain = r.inputGain;
-  const float damping = r.damping;
-  const float lowCut = r.lowCut;
-  float out = r.outputState[side];
-  uint32_t denormal = 0;
+  float out;
 
-  for (int i = 0; i < frames; ++i) {
-    const float x = bus[i] * inputGain + kDenormGuard;
+  Side(Reverb& r, int side) : out(r.outputState[side]) {
+    const int first = side * kReverbLinesPerSide;
+    for (int k = 0; k < kReverbCombs; ++k) {
+      const int line = first + k;
+      comb[k] = {r.lines + kLineOffset[line], kReverbLineLength[line], r.index[line], r.combGain[k],
+                 r.combState[side * kReverbCombs + k]};
+    }
+    for (int k = 0; k < kReverbAllPasses; ++k) {
+      const int line = first + kReverbCombs + k;
+      allPass[k] = {r.lines + kLineOffset[line], kReverbLineLength[line], r.index[line],
+                    r.allPassGain[k]};
+    }
+  }
+
+  void store(Reverb& r, int side) const {
+    const int first = side * kReverbLinesPerSide;
+    for (int k = 0; k < kReverbCombs; ++k) {
+      r.index[first + k] = comb[k].index;
+      r.combState[side * kReverbCombs + k] = comb[k].state;
+    }
+    for (int k = 0; k < kReverbAllPasses; ++k) {
+      r.index[first + kReverbCombs + k] = allPass[k].index;
+    }
+    r.outputState[side] = out;
+  }
+
+  // One frame of this side; returns what it adds to the master.
+  inline float step(float x, float damping, float lowCut, uint32_t& denormal) {
     // Alternating input signs: the combs' responses to the steady guard
     // largely cancel in the sum.
     float s = 0.0f;
@@ -103,15 +113,27 @@ uint32_t renderSide(Reverb& r, int side, const float* bus, float* master, int fr
     s = allPass[1].step(s, denormal);
     out = out + (s - out) * lowCut;
     denormal |= denormalBit(out);
-    master[2 * i + side] += s - out;
+    return s - out;
   }
+};
 
-  for (int k = 0; k < kReverbCombs; ++k) {
-    r.index[first + k] = comb[k].index;
-    r.combState[side * kReverbCombs + k] = comb[k].state;
+// Both sides over the block in one loop, so that their recursions overlap
+// (they share no state); returns non-zero if any value stored on the way was
+// denormal.
+uint32_t renderSides(Reverb& r, const float* bus, float* master, int frames) {
+  Side left(r, 0);
+  Side right(r, 1);
+  const float inputGain = r.inputGain;
+  const float damping = r.damping;
+  const float lowCut = r.lowCut;
+  uint32_t denormal = 0;
+  for (int i = 0; i < frames; ++i) {
+    const float x = bus[i] * inputGain + kDenormGuard;
+    master[2 * i] += left.step(x, damping, lowCut, denormal);
+    master[2 * i + 1] += right.step(x, damping, lowCut, denormal);
   }
-  for (int k = 0; k < kReverbAllPasses; ++k) r.index[first + kReverbCombs + k] = allPass[k].index;
-  r.outputState[side] = out;
+  left.store(r, 0);
+  right.store(r, 1);
   return denormal;
 }
 
@@ -145,7 +167,5 @@ void setup(Reverb& r, const float* g, const SynthConstants& k) {
 }
 
 void render(Reverb& r, const float* bus, float* master, int frames) {
-  uint32_t denormal = renderSide(r, 0, bus, master, frames);
-  denormal |= renderSide(r, 1, bus, master, frames);
-  if (denormal != 0) clearTail(r);
+  if (renderSides(r, bus, master, frames) != 0) clearTail(r);
 }
