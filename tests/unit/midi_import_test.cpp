@@ -110,21 +110,21 @@ midi::Bank testBank(std::initializer_list<int> programs = {0, 1, 2, 3, 4, 5, 6, 
 }
 
 struct Imported {
-  bool ok = false;
   TuneDescription tune;
   midi::ImportSummary summary;
-  std::string error;
 };
 
+// Reads and imports a file that the importer must accept.
 Imported import(const Bytes& file, const midi::Bank& bank = testBank()) {
   Imported r;
   midi::SmfFile parsed;
   midi::SmfError smfError;
+  std::string error;
   if (!midi::readSmf(file.data(), file.size(), parsed, smfError)) {
-    r.error = smfError.text();
-    return r;
+    ADD_FAILURE() << smfError.text();
+  } else {
+    EXPECT_TRUE(midi::importSmf(parsed, file.data(), bank, r.tune, r.summary, error)) << error;
   }
-  r.ok = midi::importSmf(parsed, file.data(), bank, r.tune, r.summary, r.error);
   return r;
 }
 
@@ -156,7 +156,6 @@ TEST(MidiImport, NotesWithRunningStatusChordsAndBothKindsOfNoteEnd) {
       .at(0x3000, {70, 0})  // a two-byte delta, running status after the status change
       .end(10);
   const Imported r = import(smf(0, 96, {t}));
-  ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.tune.ticksPerQuarter, 96);
   using N = std::pair<int32_t, int>;
   EXPECT_EQ(notesOf(r.tune.channels[0]),
@@ -182,7 +181,6 @@ TEST(MidiImport, Format1TracksMergeByTickOntoTheirOwnChannels) {
   Track drums;
   drums.at(0, {0xC9, 16}).at(0, {0x99, 36, 127}).at(20, {0x89, 36, 0}).end();
   const Imported r = import(smf(1, 120, {conductor, lead, bass, drums}));
-  ASSERT_TRUE(r.ok) << r.error;
 
   EXPECT_EQ(r.tune.channels[3].notes.size(), 2u);
   EXPECT_EQ(r.tune.channels[1].notes.size(), 2u);
@@ -225,7 +223,6 @@ TEST(MidiImport, TempoChangesAndTimeSignaturesFillTheTempoList) {
       .at(0, {0x80, 60, 0})
       .end();
   const Imported r = import(smf(0, 96, {t}));
-  ASSERT_TRUE(r.ok) << r.error;
   // (tick, tempo, metre): the later tempo at tick 0 replaces the first; the
   // denominator is a plain number, not the file's power of two; at tick 288
   // the tempo in force is kept and 1/8 becomes 2/8, the shortest bar the
@@ -261,7 +258,6 @@ TEST(MidiImport, ControllersProgramsAndBendsAreKeptOthersDroppedAndCounted) {
       .at(10, {0x80, 60, 0})
       .end();
   const Imported r = import(smf(0, 96, {t}));
-  ASSERT_TRUE(r.ok) << r.error;
   const ChannelEvents& ch = r.tune.channels[0];
   ASSERT_EQ(ch.controllers[6].size(), 1u);
   EXPECT_EQ(ch.controllers[6][0].value, 90);
@@ -303,7 +299,6 @@ TEST(MidiImport, AtTickZeroEachListDeliversItsLastValueAndChordsStayWhole) {
       .at(0, {0x80, 60, 0})
       .end();
   const Imported r = import(smf(0, 96, {t}));
-  ASSERT_TRUE(r.ok) << r.error;
   const auto sink = playRecorded(r.tune);
   const std::vector<std::string> lists = sink->hexLists();
   ASSERT_GE(lists.size(), 2u);
@@ -326,7 +321,6 @@ TEST(MidiImport, ProgramChangesKeepTheChannelsControllers) {
       .at(48, {0x80, 60, 0})
       .end();
   const Imported r = import(smf(0, 96, {t}));
-  ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.summary.restoredControllers, 1);
 
   SynthSink sink;
@@ -348,7 +342,6 @@ TEST(MidiImport, HeldNotesEndAtTheFileEndAndSilentChannelsCarryNothing) {
       .at(0, {0xC4, 9})
       .end(200);
   const Imported r = import(smf(0, 96, {t}));
-  ASSERT_TRUE(r.ok) << r.error;
   using N = std::pair<int32_t, int>;
   EXPECT_EQ(notesOf(r.tune.channels[0]),
             (std::vector<N>{{0, 60090}, {0, 60090}, {200, 60000}, {200, 60000}}));
@@ -371,7 +364,6 @@ TEST(MidiImport, ProgramsTheBankLacksPlayARelative) {
   t.at(0, {0xC0, 13}).at(0, {0x90, 60, 90}).at(0, {0xC1, 40}).at(0, {0x91, 60, 90}).end(10);
   // The bank has 8 and 9 of family 8..15, and 2 as its lowest program.
   const Imported r = import(smf(0, 96, {t}), testBank({2, 9, 8}));
-  ASSERT_TRUE(r.ok) << r.error;
   const midi::Bank bank = testBank({2, 9, 8});
   for (const PatchEntry& p : r.tune.patches) {
     if (p.program == 13) {
@@ -392,7 +384,6 @@ TEST(MidiImport, MidiChannel15MovesOffTheSpeechChannel) {
     Track cc;
     cc.at(0, {uint8_t(0xB0 | channel), 4, 10}).at(0, {uint8_t(0xB0 | channel), 5, 90}).end();
     const Imported r = import(smf(1, 96, {t, cc}));
-    EXPECT_TRUE(r.ok) << r.error;
     EXPECT_TRUE(r.tune.channels[15].notes.empty());
     SynthSink sink;
     auto loaded = loadTune(r.tune, &sink);
@@ -409,14 +400,12 @@ TEST(MidiImport, MidiChannel15MovesOffTheSpeechChannel) {
   Track all;
   for (uint8_t ch = 0; ch < 16; ++ch) all.at(0, {uint8_t(0x90 | ch), 60, 90});
   const Imported full = import(smf(0, 96, {all.end(10)}));
-  ASSERT_TRUE(full.ok) << full.error;
   EXPECT_EQ(full.summary.channel15PlaysOn, 15);
   EXPECT_NE(full.summary.line().find("speech"), std::string::npos);
   // With room, the highest free channel takes it.
   Track some;
   some.at(0, {0x9F, 60, 90}).at(0, {0x9E, 60, 90}).at(0, {0x9D, 60, 90}).end(10);
   const Imported moved = import(smf(0, 96, {some}));
-  ASSERT_TRUE(moved.ok) << moved.error;
   EXPECT_EQ(moved.summary.channel15PlaysOn, 12);
   EXPECT_EQ(moved.tune.channels[12].notes.size(), 2u);
 }
@@ -517,32 +506,11 @@ TEST(MidiImport, TolerableOddities) {
   }
   file.push_back(0);
   const Imported r = import(file);
-  ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(r.tune.channels[0].notes.size(), 2u);
   EXPECT_EQ(r.tune.channels[1].notes.size(), 2u);
   EXPECT_EQ(r.tune.lengthTicks, 20);
   ASSERT_EQ(r.tune.tempo.size(), 1u);
   EXPECT_EQ(r.tune.tempo[0].microsPerQuarter, 500000);
-}
-
-TEST(MidiImport, ImageIsWrittenAndAcceptedByThePlayer) {
-  Track t;
-  t.at(0, {0xC0, 3}).at(0, {0x90, 60, 100}).at(0, {0x99, 38, 100}).at(96, {0x80, 60, 0});
-  t.at(0, {0x89, 38, 0}).end();
-  const Bytes file = smf(0, 96, {t});
-  Bytes image;
-  midi::ImportSummary summary;
-  std::string error;
-  ASSERT_TRUE(midi::importMidi(file.data(), file.size(), testBank(), image, summary, error))
-      << error;
-  TuneImage parsed;
-  const ParseResult verdict = parseTuneImage(image.data(), image.size(), parsed);
-  ASSERT_TRUE(verdict.ok) << verdict.reason;
-  EXPECT_EQ(parsed.channels[0].notes.count, 2);
-  EXPECT_EQ(parsed.channels[9].notes.count, 2);
-  EXPECT_EQ(parsed.channels[9].programs.count, 1);
-  EXPECT_EQ(parsed.lengthTicks, 96);
-  EXPECT_EQ(parsed.globalSize, 22);
 }
 
 // --- Timing --------------------------------------------------------------
@@ -578,7 +546,6 @@ TEST(MidiImport, EveryOnsetLiesWithinOneControlTickAfterItsTimeInTheTempoMap) {
   }
   notes.end();
   const Imported r = import(smf(1, kDivision, {conductor, notes}));
-  ASSERT_TRUE(r.ok) << r.error;
 
   // The time of a tick from the file's tempo map, in frames.
   auto exactFrame = [&](int64_t tick) {
@@ -637,7 +604,6 @@ std::vector<float> playNote(const midi::Bank& bank, uint8_t channel, uint8_t pro
       .at(ticks, {uint8_t(0x80 | channel), note, 0})
       .end();
   const Imported r = import(smf(0, 96, {t}), bank);
-  EXPECT_TRUE(r.ok) << r.error;
   SynthSink sink;
   auto loaded = loadTune(r.tune, &sink);
   const int frames = int(seconds * 44100);
