@@ -101,7 +101,8 @@ struct Side {
   }
 
   // One frame of this side; returns what it adds to the master.
-  inline float step(float x, float damping, float lowCut, uint32_t& denormal) {
+  [[gnu::always_inline]] inline float step(float x, float damping, float lowCut,
+                                           uint32_t& denormal) {
     // Alternating input signs: the combs' responses to the steady guard
     // largely cancel in the sum.
     float s = 0.0f;
