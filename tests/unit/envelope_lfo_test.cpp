@@ -204,37 +204,28 @@ TEST(Lfo, RateSetsTheCycleLength) {
 }
 
 TEST(Lfo, WavesOverOneCycle) {
-  LfoParams p;
-  p.depth = 100;
-  p.rate = 128;  // four ticks: phases 0, 1/4, 1/2, 3/4
-  const std::vector<float> saw = {0, 25, 50, 75};
-  Lfo l = makeLfo(p);
-  EXPECT_EQ(ticks(l, 4), saw);
-  p.wave = 6;  // an unused wave number plays as saw
-  l = makeLfo(p);
-  EXPECT_EQ(ticks(l, 4), saw);
-
-  p.wave = 1;
-  l = makeLfo(p);
-  EXPECT_EQ(ticks(l, 4),
-            (std::vector<float>{0, 50, 100 * (1 - 1.0f / 8388608), 100 * (0.5f - 1.0f / 8388608)}));
-
-  p.wave = 2;
-  l = makeLfo(p);
-  const float high = 100 * (1 - 1.0f / 8388608);
-  EXPECT_EQ(ticks(l, 4), (std::vector<float>{0, 0, high, high}));
-
-  p.wave = 3;
-  l = makeLfo(p);
-  const std::vector<float> sine = ticks(l, 4);
-  const float expected[4] = {50, 100, 50, 0};
-  for (int i = 0; i < 4; ++i) EXPECT_NEAR(sine[i], expected[i], 1e-3f) << i;
+  // Rate 128: four ticks a cycle, at phases 0, 1/4, 1/2 and 3/4.
+  const float top = 100 * (1 - 1.0f / 8388608);
+  const struct {
+    float wave;
+    std::vector<float> values;
+    float tolerance;
+  } cases[] = {
+      {0, {0, 25, 50, 75}, 0},                              // saw
+      {6, {0, 25, 50, 75}, 0},                              // unused numbers play saw
+      {1, {0, 50, top, 100 * (0.5f - 1.0f / 8388608)}, 0},  // triangle
+      {2, {0, 0, top, top}, 0},                             // square
+      {3, {50, 100, 50, 0}, 1e-3f},                         // sine
+  };
+  for (const auto& c : cases) {
+    Lfo l = makeLfo({.wave = c.wave, .depth = 100});
+    const std::vector<float> got = ticks(l, 4);
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], c.values[i], c.tolerance) << c.wave << " " << i;
+  }
 }
 
 TEST(Lfo, PolarityAndDepth) {
-  LfoParams p;
-  p.depth = 40;
-  p.wave = 2;  // square: 0 then 1
+  LfoParams p{.wave = 2, .depth = 40};  // square: 0 then 1
   const struct {
     float polarity, low, high;
   } cases[] = {{0, 0, 40}, {1, 0, -40}, {2, -20, 20}, {3, 0, 40}};
@@ -248,11 +239,7 @@ TEST(Lfo, PolarityAndDepth) {
 }
 
 TEST(Lfo, KeySyncRestartsAtTheStartPhase) {
-  LfoParams p;
-  p.rate = 64;
-  p.start = 64;  // half a cycle
-  p.depth = 128;
-  p.keySync = 1;
+  LfoParams p{.keySync = 1, .rate = 64, .start = 64, .depth = 128};  // start half a cycle on
   Lfo l = makeLfo(p);
   ticks(l, 37);
   noteStart(l);
@@ -271,12 +258,7 @@ TEST(Lfo, OneShotHoldsAtTheEndOfTheCycle) {
   const float nearlyFull = 1 - 1.0f / 8388608;
   const struct { float wave, held; } cases[] = {{0, nearlyFull}, {2, nearlyFull}, {1, 0}};
   for (const auto& c : cases) {
-    LfoParams p;
-    p.wave = c.wave;
-    p.oneShot = 1;
-    p.keySync = 1;
-    p.depth = 1;
-    Lfo l = makeLfo(p);
+    Lfo l = makeLfo({.wave = c.wave, .keySync = 1, .oneShot = 1, .depth = 1});
     const std::vector<float> s = ticks(l, 40);
     for (int i = 5; i < 40; ++i) ASSERT_EQ(s[i], c.held) << "wave " << c.wave << " tick " << i;
     noteStart(l);  // a key-synced note restarts the cycle
@@ -286,9 +268,7 @@ TEST(Lfo, OneShotHoldsAtTheEndOfTheCycle) {
 }
 
 TEST(Lfo, SampleHoldDrawsOnEachWrap) {
-  LfoParams p;
-  p.wave = 4;
-  p.rate = 128;  // four ticks per cycle
+  LfoParams p{.wave = 4, .rate = 128};  // four ticks per cycle
   Lfo l = makeLfo(p, 99);
   const std::vector<float> s = ticks(l, 64);
   int changes = 0;

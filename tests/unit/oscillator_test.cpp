@@ -112,11 +112,7 @@ TEST(OscillatorShapes, SamplesAreIntervalMeansOfTheIdealWave) {
   const int chunks[] = {1, 3, 128, 7, 64, 5, 128, 2};
   for (int mode : {1, 2}) {
     for (const ShapeCase& c : kShapeCases) {
-      OscParams p;
-      p.mode = mode;
-      p.colour = c.colour;
-      p.level = 100;
-      Oscillator o = makeOsc(p, c.pitch);
+      Oscillator o = makeOsc({.mode = float(mode), .colour = c.colour, .level = 100}, c.pitch);
       o.phase = 0x12345678u;
       const double g = o.level;
       const double pw = frac(o.colourThreshold);
@@ -153,10 +149,7 @@ TEST(OscillatorShapes, SamplesAreIntervalMeansOfTheIdealWave) {
 TEST(OscillatorShapes, TinyStepsSampleTheShapeAtThePhase) {
   for (int mode : {1, 2}) {
     for (float colour : {64.0f, 10.0f, 0.0f}) {
-      OscParams p;
-      p.mode = mode;
-      p.colour = colour;
-      Oscillator o = makeOsc(p, -120.0f);
+      Oscillator o = makeOsc({.mode = float(mode), .colour = float(colour)}, -120.0f);
       ASSERT_GT(o.phaseStep, 0u);
       ASSERT_LT(o.phaseStep, 512u);
       for (uint32_t corner : {o.colourThreshold, 0u}) {
@@ -180,10 +173,7 @@ TEST(OscillatorShapes, TinyStepsSampleTheShapeAtThePhase) {
 TEST(OscillatorShapes, CycleMeanMatchesTheIdealWave) {
   for (float colour : {0.0f, 16.0f, 64.0f, 100.0f, 127.0f}) {
     for (int mode : {1, 2}) {
-      OscParams p;
-      p.mode = mode;
-      p.colour = colour;
-      Oscillator o = makeOsc(p);
+      Oscillator o = makeOsc({.mode = float(mode), .colour = float(colour)});
       o.phaseStep = 1u << 24;  // 256 samples per cycle
       o.phase = 0x00ABCDEFu;
       std::vector<float> buf(256, 0.0f);
@@ -217,9 +207,7 @@ TEST(OscillatorShapes, ColourExtremesGiveSawsAndFlatPulse) {
     EXPECT_GT(*std::max_element(s.begin(), s.end()), 0.99f);
     EXPECT_LT(*std::min_element(s.begin(), s.end()), -0.99f);
   }
-  OscParams p;
-  p.colour = 127;
-  Oscillator saw = makeOsc(p);
+  Oscillator saw = makeOsc({.colour = 127});
   std::vector<float> s = renderTicks(saw, 2048);
   int rising = 0;
   for (size_t i = 1; i < s.size(); ++i) rising += s[i] > s[i - 1];
@@ -241,11 +229,8 @@ TEST(OscillatorPitch, NotesSoundAtTheirFrequencies) {
   };
   for (const Case& c : cases) {
     for (float mode : {1.0f, 3.0f}) {
-      OscParams p;
-      p.mode = mode;
-      p.transpose = c.transpose;
-      p.fine = c.fine;
-      Oscillator o = makeOsc(p, c.pitch);
+      Oscillator o =
+          makeOsc({.mode = float(mode), .transpose = c.transpose, .fine = c.fine}, c.pitch);
       EXPECT_NEAR(testpatch::frequencyOf(renderTicks(o, kRate), kRate), c.hz, 0.01)
           << "pitch " << c.pitch << " mode " << mode;
     }
@@ -253,10 +238,7 @@ TEST(OscillatorPitch, NotesSoundAtTheirFrequencies) {
 }
 
 TEST(OscillatorPitch, VeryHighNotesSaturateAtHalfACycle) {
-  OscParams p;
-  p.transpose = 128;
-  p.fine = 128;
-  Oscillator top = makeOsc(p, 127.0f + 63.0f);
+  Oscillator top = makeOsc({.transpose = 128, .fine = 128}, 127.0f + 63.0f);
   EXPECT_EQ(top.phaseStep, 0x80000000u);
   // Just above the last representable step and far above it: both half a cycle.
   for (float pitch : {149.0f, 160.0f, 1000.0f}) {
@@ -305,11 +287,7 @@ TEST(OscillatorModes, RingFlagMultipliesTheBuffer) {
 
   // Level 0 with the ring flag clears the buffer.
   for (float mode : {1.0f, 2.0f, 3.0f, 4.0f, 5.0f}) {
-    OscParams p;
-    p.mode = mode;
-    p.ring = 1;
-    p.level = 0;
-    Oscillator o = makeOsc(p);
+    Oscillator o = makeOsc({.mode = float(mode), .ring = 1, .level = 0});
     std::vector<float> buf = carrier;
     render(o, buf.data(), kTick, nullptr, nullptr);
     for (float v : buf) ASSERT_EQ(v, 0.0f) << "mode " << mode;
@@ -339,10 +317,7 @@ TEST(OscillatorModes, ReplaceModesDiscardEarlierOscillators) {
   std::vector<float> earlier(kTick, 0.75f);
 
   for (float mode : {6.0f, 7.0f}) {
-    OscParams p;
-    p.mode = mode;
-    p.level = 64;
-    Oscillator aux = makeOsc(p);
+    Oscillator aux = makeOsc({.mode = float(mode), .level = 64});
     std::vector<float> buf = earlier;
     const float* a = mode == 6 ? bus.data() : nullptr;
     const float* b = mode == 7 ? bus.data() : nullptr;
@@ -377,10 +352,7 @@ TEST(OscillatorModes, PhaseModulationStaysWithinTheLevel) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inputs[] = {-1000.3f, -3.7e5f, -1e9f, 2e12f, -inf, inf, nan, -0.6f};
   for (float input : inputs) {
-    OscParams p;
-    p.mode = 5;
-    p.level = 96;
-    Oscillator o = makeOsc(p, 77.0f);
+    Oscillator o = makeOsc({.mode = 5, .level = 96}, 77.0f);
     std::vector<float> buf(kTick, input);
     for (int i = 0; i < kTick; ++i) buf[i] += i * 0.37f * (input < 0 ? -1 : 1);
     render(o, buf.data(), kTick, nullptr, nullptr);
@@ -452,13 +424,12 @@ TEST(OscillatorRender, MatchesTheReferenceBitForBit) {
   for (int mode = 0; mode < 8; ++mode) {
     for (int ring = 0; ring < 2; ++ring) {
       for (const ShapeCase& c : kShapeCases) {
-        OscParams p;
-        p.mode = mode;
-        p.ring = ring;
-        p.colour = c.colour;
-        p.level = 90;
-        p.transpose = 60;
-        Oscillator fast = makeOsc(p, c.pitch);
+        Oscillator fast = makeOsc({.mode = float(mode),
+                                   .ring = float(ring),
+                                   .transpose = 60,
+                                   .colour = c.colour,
+                                   .level = 90},
+                                  c.pitch);
         fast.phase = rng();
         Oscillator slow = fast;
         for (int n : sizes) {
