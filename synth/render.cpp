@@ -284,7 +284,7 @@ void renderStrip(SynthState& s, Channel& c, float* buf, int n) {
 
 // The strips of channels that read no aux bus, unit by unit across the
 // channels: each channel's units still run in the strip's order on its own
-// buffer, while the DC blockers of all of them share registers.
+// buffer, while the DC blockers and bass boosts of all of them share registers.
 void renderStrips(SynthState& s, const int* channels, int count, int n) {
   WorkBuffers& w = s.work;
   const SynthConstants& k = s.constants;
@@ -295,10 +295,19 @@ void renderStrips(SynthState& s, const int* channels, int count, int n) {
     bufs[i] = w.channel[channels[i]];
   }
   renderStereoLanes(blockers, count, bufs, n, k);
+  BassBoost* boosts[kSynthChannels];
+  float* boosted[kSynthChannels];
+  int boostCount = 0;
   for (int i = 0; i < count; ++i) {
     Channel& c = s.channels[channels[i]];
     render(c.compressor, bufs[i], n);
-    render(c.bassBoost, bufs[i], n, k);
+    if (!isActive(c.bassBoost)) continue;
+    boosts[boostCount] = &c.bassBoost;
+    boosted[boostCount++] = bufs[i];
+  }
+  renderLanes(boosts, boostCount, boosted, n);
+  for (int i = 0; i < count; ++i) {
+    Channel& c = s.channels[channels[i]];
     if (c.effectOrder != 0) render(c.delay, bufs[i], n);
     renderStereo(c.distortion, bufs[i], bufs[i], n);
     blockers[i] = &c.dcSecond;

@@ -19,3 +19,9 @@ struct BassBoost {
 void setup(BassBoost& b, const float* p, const SynthConstants& k);
 // Interleaved stereo, in place.
 void render(BassBoost& b, float* buffer, int frames, const SynthConstants& k);
+// Whether render changes the samples at all.
+bool isActive(const BassBoost& b);
+// render on any number of units, in place on interleaved bufs[c]: two units
+// per SIMD register and several registers interleaved, so that the
+// recursions of different channels overlap. The same samples, bit for bit.
+void renderLanes(BassBoost* const* units, int count, float* const* bufs, int frames);

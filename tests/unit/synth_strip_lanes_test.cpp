@@ -4,12 +4,14 @@
 // whether it plays alone or among many others, in any register position.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "support/patch_builder.h"
+#include "synth/units/bass_boost.h"
 #include "synth/units/distortion.h"
 
 using namespace testpatch;
@@ -68,6 +70,47 @@ TEST(SynthStripLanes, StereoBlockersMatchSeparateRenders) {
         EXPECT_TRUE(sameBits(alone[c].lastOutRight, shared[c].lastOutRight));
         EXPECT_TRUE(sameBits(alone[c].lastInLeft, shared[c].lastInLeft));
         EXPECT_TRUE(sameBits(alone[c].lastInRight, shared[c].lastInRight));
+      }
+    }
+  }
+}
+
+// Bass boosts of different strengths side by side, up to eleven of them.
+TEST(SynthStripLanes, BassBoostsMatchSeparateRenders) {
+  SynthConstants k = constants44();
+  const float w = 2.0f * 3.14159265f * 150.0f / 44100.0f;
+  k.bassSin = std::sin(w);
+  k.bassCos = std::cos(w);
+  std::mt19937 rng(5);
+  std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
+  for (int frames : {93, 128}) {
+    for (int count = 1; count <= 11; ++count) {
+      std::vector<BassBoost> alone(count), shared(count);
+      std::vector<BassBoost*> sharedPtrs(count);
+      std::vector<std::vector<float>> input(count), outShared(count);
+      std::vector<float*> bufs(count);
+      for (int c = 0; c < count; ++c) {
+        const float strength = 10.0f + 11.0f * static_cast<float>(c);
+        alone[c] = BassBoost{};
+        setup(alone[c], &strength, k);
+        alone[c].y1Left = 0.2f * sample(rng);
+        alone[c].y1Right = 0.2f * sample(rng);
+        shared[c] = alone[c];
+        sharedPtrs[c] = &shared[c];
+        for (int i = 0; i < 2 * frames; ++i) input[c].push_back(0.5f * sample(rng));
+        outShared[c] = input[c];
+        bufs[c] = outShared[c].data();
+      }
+      renderLanes(sharedPtrs.data(), count, bufs.data(), frames);
+      for (int c = 0; c < count; ++c) {
+        std::vector<float> outAlone = input[c];
+        render(alone[c], outAlone.data(), frames, k);
+        EXPECT_FALSE(sameBits(outAlone, input[c]));  // the boost does change the sound
+        EXPECT_TRUE(sameBits(outAlone, outShared[c])) << count << " boosts, boost " << c;
+        EXPECT_TRUE(sameBits(alone[c].y1Left, shared[c].y1Left));
+        EXPECT_TRUE(sameBits(alone[c].y2Right, shared[c].y2Right));
+        EXPECT_TRUE(sameBits(alone[c].x1Right, shared[c].x1Right));
+        EXPECT_TRUE(sameBits(alone[c].x2Left, shared[c].x2Left));
       }
     }
   }
@@ -140,7 +183,9 @@ TEST(SynthStripLanes, ChannelMetersDoNotDependOnOtherChannels) {
         EXPECT_TRUE(sameBits(alone.right, among.right)) << where;
         // The sides differ (with the shaper last they both saturate), so
         // swapped places would show.
-        if (order == 0 || mode != 0) EXPECT_FALSE(sameBits(alone.left, alone.right)) << where;
+        if (order == 0 || mode != 0) {
+          EXPECT_FALSE(sameBits(alone.left, alone.right)) << where;
+        }
         EXPECT_GT(alone.right.back(), 0.0f) << where;
       }
     }
