@@ -38,48 +38,35 @@ TEST(SequencerTick, DeliversEachTicksMessagesOnce) {
     Lists lists;
     int32_t lastTick;
   } cases[] = {
-      {"a chord on one channel shares one status byte",
-       [](TuneDescription& t) {
-         t.channels[0].notes = {{0, 60, 100}, {0, 64, 100}, {128, 60, 0}, {128, 64, 0}};
-       },
-       {"90 3C 64 40 64 FD", "90 3C 00 40 00 FD"},
-       128},
-      {"a record at the length is delivered and later ones are not",
-       [](TuneDescription& t) {
+      // clang-format off
+      {"a chord on one channel shares one status byte", [](TuneDescription& t) {
+         t.channels[0].notes = {{0, 60, 100}, {0, 64, 100}, {128, 60, 0}, {128, 64, 0}}; },
+       {"90 3C 64 40 64 FD", "90 3C 00 40 00 FD"}, 128},
+      {"a record at the length is delivered and later ones are not", [](TuneDescription& t) {
          t.lengthTicks = 100;
          t.channels[0].notes = {{0, 60, 100}, {100, 60, 0}, {101, 62, 100}};
-         t.channels[1].notes = {{100, 40, 1}};
-       },
-       {"90 3C 64 FD", "90 3C 00 91 28 01 FD"},
-       100},
-      {"channel messages go out in list order",
-       [](TuneDescription& t) {
+         t.channels[1].notes = {{100, 40, 1}}; },
+       {"90 3C 64 FD", "90 3C 00 91 28 01 FD"}, 100},
+      {"channel messages go out in list order", [](TuneDescription& t) {
          t.channels[2].notes = {{10, 70, 1}};
          ChannelEvents& c = t.channels[4];
          c.notes = {{10, 60, 100}, {10, 62, 101}};
          c.programs = {{10, 1}};
          c.controllers[2] = {{10, 9}};  // controller 3
          c.controllers[0] = {{10, 5}};  // controller 1
-         c.bends = {{10, 0, 64}};
-       },
-       {"92 46 01 C4 01 B4 01 05 03 09 E4 00 40 94 3C 64 3E 65 FD"},
-       10},
-      {"values are running bytes across records",
-       [](TuneDescription& t) {
+         c.bends = {{10, 0, 64}}; },
+       {"92 46 01 C4 01 B4 01 05 03 09 E4 00 40 94 3C 64 3E 65 FD"}, 10},
+      {"values are running bytes across records", [](TuneDescription& t) {
          t.channels[3].notes = {{0, 1, 1}, {1, 1, 1}};
          t.channels[3].controllers[6] = {{0, 127}, {1, 0}, {2, 64}};
-         t.channels[3].bends = {{0, 100, 3}, {2, 0, 0}};
-       },
-       {"B3 07 7F E3 64 03 93 01 01 FD", "B3 07 00 93 01 01 FD", "B3 07 40 E3 00 00 FD"},
-       2},
-      {"a tempo record and controllers after tick 0",
-       [](TuneDescription& t) {
+         t.channels[3].bends = {{0, 100, 3}, {2, 0, 0}}; },
+       {"B3 07 7F E3 64 03 93 01 01 FD", "B3 07 00 93 01 01 FD", "B3 07 40 E3 00 00 FD"}, 2},
+      {"a tempo record and controllers after tick 0", [](TuneDescription& t) {
          t.tempo = {{5, 250000, 4, 4, 8}};
          t.channels[9].notes = {{0, 36, 100}, {5, 36, 0}};
-         t.channels[9].controllers[3] = {{0, 20}, {5, 30}};
-       },
-       {"B9 04 14 99 24 64 FD", "B9 04 1E 99 24 00 FD"},
-       5},
+         t.channels[9].controllers[3] = {{0, 20}, {5, 30}}; },
+       {"B9 04 14 99 24 64 FD", "B9 04 1E 99 24 00 FD"}, 5},
+      // clang-format on
   };
   for (const auto& c : cases) {
     TuneDescription t = onePatchTune();
