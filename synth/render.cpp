@@ -248,7 +248,12 @@ void mixVoices(SynthState& s, const int8_t* members, int count, const bool* ahea
 
 // out[i] += in[i] * gain over `count` samples.
 void addScaled(const float* in, float* out, int count, float gain) {
-  for (int i = 0; i < count; ++i) out[i] += in[i] * gain;
+  const Lanes g = splat(gain);
+  int i = 0;
+  for (; i + kLaneCount <= count; i += kLaneCount) {
+    storeLanes(out + i, loadLanes(out + i) + loadLanes(in + i) * g);
+  }
+  for (; i < count; ++i) out[i] += in[i] * gain;
 }
 
 // bus[i] += (left + right) * gain over n frames of a stereo buffer.
