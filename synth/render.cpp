@@ -441,33 +441,34 @@ void meterLanes(const float* const* bufs, float* const* levels, int count, int n
   }
 }
 
-// One-pole low cut, then a one-pole high cut unless g is exactly 1.
-void renderMasterCut(MasterCut& m, float* buf, int n) {
+// The master DC blocker, then the one-pole low cut and, unless g is exactly
+// 1, the one-pole high cut; in one loop so that the cut of one frame runs
+// while the blocker works on the next. Each unit computes as on its own.
+template <bool kHighCut>
+void renderMasterDcCut(DcBlocker& dc, MasterCut& m, float* buf, int n, float r) {
   const float k = m.k;
   const float g = m.g;
+  float xPrev[2] = {dc.lastInLeft, dc.lastInRight};
+  float yPrev[2] = {dc.lastOutLeft, dc.lastOutRight};
   float low[2] = {m.lowLeft, m.lowRight};
   float lp[2] = {m.lpLeft, m.lpRight};
-  if (g == 1.0f) {
-    for (int i = 0; i < n; ++i) {
-      for (int side = 0; side < 2; ++side) {
-        const float x = buf[2 * i + side];
-        const float h = x - low[side];
-        low[side] = low[side] + k * (x - low[side]);
-        lp[side] = lp[side] + g * (h - lp[side]);
-        buf[2 * i + side] = h;
-      }
-    }
-  } else {
-    for (int i = 0; i < n; ++i) {
-      for (int side = 0; side < 2; ++side) {
-        const float x = buf[2 * i + side];
-        const float h = x - low[side];
-        low[side] = low[side] + k * (x - low[side]);
-        lp[side] = lp[side] + g * (h - lp[side]);
-        buf[2 * i + side] = lp[side];
-      }
+  for (int i = 0; i < n; ++i) {
+    for (int side = 0; side < 2; ++side) {
+      const float in = buf[2 * i + side];
+      float x = in - xPrev[side] + r * yPrev[side];
+      x = (x + kDenormGuard) - kDenormGuard;
+      xPrev[side] = in;
+      yPrev[side] = x;
+      const float h = x - low[side];
+      low[side] = low[side] + k * (x - low[side]);
+      lp[side] = lp[side] + g * (h - lp[side]);
+      buf[2 * i + side] = kHighCut ? lp[side] : h;
     }
   }
+  dc.lastInLeft = xPrev[0];
+  dc.lastInRight = xPrev[1];
+  dc.lastOutLeft = yPrev[0];
+  dc.lastOutRight = yPrev[1];
   m.lowLeft = low[0];
   m.lowRight = low[1];
   m.lpLeft = lp[0];
@@ -479,8 +480,11 @@ void renderMaster(SynthState& s, int n) {
   float* master = w.master;
   render(s.reverb, w.reverbBus, master, n);
   renderGlobal(s.globalDelay, w.delayBus, master, n);
-  renderStereo(s.masterDc, master, master, n, s.constants);
-  renderMasterCut(s.masterCut, master, n);
+  if (s.masterCut.g == 1.0f) {
+    renderMasterDcCut<false>(s.masterDc, s.masterCut, master, n, s.constants.dcCoefficient);
+  } else {
+    renderMasterDcCut<true>(s.masterDc, s.masterCut, master, n, s.constants.dcCoefficient);
+  }
   render(s.masterCompressor, master, n);
   meter(master, n, s.meterMode, s.masterMeter);
 }
