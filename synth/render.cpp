@@ -82,24 +82,30 @@ void computeAmpRamps(SynthState& s, int n) {
 
 // Adds the voice buffer into the channel buffer with the amplitude ramp and
 // pan; two frames (four samples) per step, each sum rounded as in
-// out += s * gain + guard.
+// out += s * gain + guard. The first voice of a channel adds to a silent
+// buffer (0 + ...) without reading it, so the buffer needs no clearing.
+template <bool kFirst>
 void mixVoice(const Voice& v, const float (*ramp)[kSynthVoices], int voice, const float* vb,
               float* out, int n) {
   const float gainLeft = v.gainLeft;
   const float gainRight = v.gainRight;
   const Lanes gains = makeLanes(gainLeft, gainRight, gainLeft, gainRight);
   const Lanes guard = splat(kDenormGuard);
+  const Lanes silence = splat(0.0f);
   int i = 0;
   for (; i + 2 <= n; i += 2) {
     const float s0 = vb[i] * ramp[i][voice];
     const float s1 = vb[i + 1] * ramp[i + 1][voice];
     float* at = out + 2 * i;
-    storeLanes(at, loadLanes(at) + (makeLanes(s0, s0, s1, s1) * gains + guard));
+    const Lanes before = kFirst ? silence : loadLanes(at);
+    storeLanes(at, before + (makeLanes(s0, s0, s1, s1) * gains + guard));
   }
   for (; i < n; ++i) {
     const float s = vb[i] * ramp[i][voice];
-    out[2 * i] += s * gainLeft + kDenormGuard;
-    out[2 * i + 1] += s * gainRight + kDenormGuard;
+    const float left = kFirst ? 0.0f : out[2 * i];
+    const float right = kFirst ? 0.0f : out[2 * i + 1];
+    out[2 * i] = left + (s * gainLeft + kDenormGuard);
+    out[2 * i + 1] = right + (s * gainRight + kDenormGuard);
   }
 }
 
@@ -235,14 +241,18 @@ void renderVoicesAhead(SynthState& s, int n, bool* ahead) {
 
 // The voices of one channel, mixed in index order so that the channel sums
 // round the same however the voices were rendered; voices not rendered ahead
-// are rendered here.
+// are rendered here. The first one writes the whole buffer.
 void mixVoices(SynthState& s, const int8_t* members, int count, const bool* ahead, float* out,
                int n) {
   WorkBuffers& w = s.work;
   for (int i = 0; i < count; ++i) {
     const int v = members[i];
     if (!ahead[v]) renderVoiceAlone(s, v, w.voiceOut[v], n);
-    mixVoice(s.voices[v], w.ampRamp, v, w.voiceOut[v], out, n);
+    if (i == 0) {
+      mixVoice<true>(s.voices[v], w.ampRamp, v, w.voiceOut[v], out, n);
+    } else {
+      mixVoice<false>(s.voices[v], w.ampRamp, v, w.voiceOut[v], out, n);
+    }
   }
 }
 
@@ -523,7 +533,7 @@ bool readsNoAux(const Channel& c, const int8_t* members, int count, const bool* 
 // A channel's voices (and the speech on its channel) into its strip buffer.
 void mixChannel(SynthState& s, int ch, const int8_t* members, int count, const bool* ahead, int n) {
   float* buf = s.work.channel[ch];
-  clear(buf, 2 * n);
+  if (count == 0) clear(buf, 2 * n);
   mixVoices(s, members, count, ahead, buf, n);
   if (ch == kSpeechChannel) speechRender(s.speech, buf, n);
 }
