@@ -122,8 +122,56 @@ void BM_Voices64Channels16EveryUnit(benchmark::State& state) {
   renderLoad(state, Load::Everything);
 }
 
+// Twelve channels of one plain voice each, every strip unit on and no aux
+// bus: the cost of the channel strips, sends and meters rather than of the
+// voices.
+Patch stripPatch(uint8_t effectOrder) {
+  Patch p = plainPatch();
+  p.voice[kOsc[0] + kOscMode] = static_cast<uint8_t>(OscMode::TriSaw);
+  p.channel[kEffectOrder] = effectOrder;
+  p.channel[kReverbSend] = 40;
+  p.channel[kDelaySend] = 30;
+  p.channel[kBassBoost] = 40;
+  p.channel[kChannelDistortion + 0] = 1;  // saturate
+  p.channel[kChannelDistortion + 1] = 40;
+  p.channel[kChannelDistortion + 2] = 100;
+  p.channel[kChannelDelay + 0] = 90;
+  p.channel[kChannelDelay + 2] = 50;
+  p.channel[kChannelDelay + 3] = 60;
+  p.channel[kChannelCompressor + 0] = 2;
+  p.channel[kChannelCompressor + 1] = 1;
+  p.channel[kChannelCompressor + 4] = 60;
+  return p;
+}
+
+void BM_Channels12StripsOneVoiceEach(benchmark::State& state) {
+  constexpr int kChannels = 12;
+  TestSynth t({stripPatch(0), stripPatch(1)});
+  SynthState& s = t.state();
+  const auto g = globals(Load::Everything);
+  setGlobalParams(s, g.data());
+  for (int ch = 0; ch < kChannels; ++ch) {
+    const uint8_t list[] = {static_cast<uint8_t>(0xC0 | ch),
+                            static_cast<uint8_t>(ch % 2),
+                            static_cast<uint8_t>(0x90 | ch),
+                            static_cast<uint8_t>(40 + 3 * ch),
+                            100,
+                            0xFD};
+    processEvents(s, list);
+  }
+  std::vector<float> out(2 * kBlockFrames);
+  for (auto _ : state) {
+    synthRender(s, out.data(), kBlockFrames, nullptr, false);
+    benchmark::DoNotOptimize(out.data());
+  }
+  if (t.voicesTotal() != kChannels) state.SkipWithError("voices ended during the run");
+  state.counters["realtime"] = benchmark::Counter(
+      static_cast<double>(state.iterations()) * kBlockFrames / kRate, benchmark::Counter::kIsRate);
+}
+
 }  // namespace
 
 BENCHMARK(BM_Voices64ThreeOscillators)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Voices64FourPoleFiltersAndShaper)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Voices64Channels16EveryUnit)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Channels12StripsOneVoiceEach)->Unit(benchmark::kMillisecond);
