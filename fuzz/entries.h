@@ -77,7 +77,7 @@ inline const char* checkTuneImage(const uint8_t* data, size_t size) {
   if (tune->ticksPerQuarter < 1 || tune->ticksPerQuarter > kMaxTicksPerQuarter) {
     return "ticks per quarter out of range";
   }
-  if (tune->lengthTicks < 0) return "negative length";
+  // A negative length is accepted: the tune then ends after its first tick.
   if (!listInside(image, size, tune->tempo, kTempoRecordSize)) return "tempo list outside";
   for (int i = 0; i < tune->tempo.count; ++i) {
     const TempoRecord r = readTempoRecord(tune->tempo, i);
