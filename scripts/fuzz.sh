@@ -24,7 +24,7 @@ work=${ORB_FUZZ_WORK:-$build/work}
 jobs=${ORB_FUZZ_JOBS:-1}
 
 command -v clang++ >/dev/null || { echo "fuzz.sh: clang++ is not installed (apt-get install clang)" >&2; exit 1; }
-CC=clang CXX=clang++ cmake -S "$root/fuzz" -B "$build" -G Ninja >/dev/null
+CC=clang CXX=clang++ cmake -S "$root/fuzz" -B "$build" >/dev/null
 cmake --build "$build" -j2 >/dev/null
 
 # Seeds: the demo's tune, the tunes make_seeds writes, and the kept findings.
