@@ -60,9 +60,10 @@ void noteOn(SynthState& s, int ch, int note, int velocity) {
     noteOff(s, ch, note);
     return;
   }
-  const uint8_t* patch = s.channelPatch[ch];
-  if (!patch || patch[kPatchPolyphony] == 0) return;  // no voice may sound: change nothing
+  // The speech text goes on even when the channel itself cannot sound.
   if (ch == kSpeechChannel) speechNoteOn(s.speech);
+  const uint8_t* patch = s.channelPatch[ch];
+  if (!patch || patch[kPatchPolyphony] == 0) return;  // no voice may sound
   const int v = allocateVoice(s, ch);
   refreshVoice(s, v);
   startNote(s, v, note, velocity);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -457,20 +458,23 @@ TEST(SpeechSound, TwoRenderersAreIndependent) {
 
 // --- through the synthesizer ------------------------------------------------
 
-// A synthesizer whose every program is one saw oscillator, speaking `text`
-// as text 0.
+testpatch::Patch sawPatch(uint8_t polyphony = 8) {
+  testpatch::Patch p = testpatch::plainPatch();
+  p.polyphony = polyphony;
+  p.voice[testpatch::kOsc[0] + testpatch::kOscMode] = static_cast<uint8_t>(OscMode::TriSaw);
+  p.voice[testpatch::kOsc[0] + testpatch::kOscColour] = 0;  // falling saw
+  return p;
+}
+
+// A synthesizer whose every program is one saw oscillator (by default),
+// speaking `text` as text 0.
 class SpeakingSynth {
  public:
-  explicit SpeakingSynth(std::string text) : text_(std::move(text)), synth_({sawPatch()}) {
+  explicit SpeakingSynth(std::string text,
+                         std::vector<uint8_t> patchMap = testpatch::buildPatchMap({sawPatch()}))
+      : text_(std::move(text)), synth_(std::move(patchMap)) {
     SpeechText table[kSpeechTextCount] = {{text_.c_str(), static_cast<int32_t>(text_.size())}};
     setSpeechTexts(synth_.state(), table);
-  }
-
-  static testpatch::Patch sawPatch() {
-    testpatch::Patch p = testpatch::plainPatch();
-    p.voice[testpatch::kOsc[0] + testpatch::kOscMode] = static_cast<uint8_t>(OscMode::TriSaw);
-    p.voice[testpatch::kOsc[0] + testpatch::kOscColour] = 0;  // falling saw
-    return p;
   }
 
   void events(std::initializer_list<uint8_t> bytes) { synth_.events(bytes); }
@@ -509,6 +513,22 @@ TEST(SpeechChannel, WaitsAreReleasedOnlyByNotesOnTheSpeechChannel) {
   synth.events({0xBF, 123, 0});  // all notes off on the speech channel
   synth.ticks(5);
   EXPECT_EQ(synth.speech().currentFrame, 1);  // "ae"
+}
+
+TEST(SpeechChannel, TheTextGoesOnWhenTheChannelCannotSound) {
+  // Polyphony 0, then a program whose patch lies outside the map: the
+  // note-on allocates no voice, but the text waiting at "!" still goes on.
+  for (bool missingPatch : {false, true}) {
+    std::vector<uint8_t> map = testpatch::buildPatchMap({sawPatch(missingPatch ? 8 : 0)});
+    std::fill_n(map.begin() + 4 * 9, 4, uint8_t{0xFF});
+    SpeakingSynth synth("aa!iy", map);
+    if (missingPatch) synth.events({0xCF, 9});
+    synth.ticks(50);
+    ASSERT_EQ(synth.speech().waitNoteOn, 1) << missingPatch;
+    synth.events({0x9F, 57, 100});
+    synth.ticks(5);
+    EXPECT_EQ(synth.speech().currentFrame, 17) << missingPatch;  // "iy"
+  }
 }
 
 TEST(SpeechChannel, ASungVowelShowsItsFormants) {
