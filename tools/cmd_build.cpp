@@ -1,17 +1,19 @@
 // `tune build SOURCE OUT`: compiles a readable tune source (a folder holding
 // main.tune, or a source file) into a tune image.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "player/tune_image.h"
+#include "tools/cli/cli.h"
 #include "tools/commands.h"
 #include "tools/tunesrc/compile.h"
+#include "tools/tunesrc/source.h"
 
 namespace {
+
+constexpr const char* kProgram = "tune build";
 
 void printHelp(FILE* out) {
   std::fprintf(out,
@@ -19,25 +21,26 @@ void printHelp(FILE* out) {
                "\n"
                "Compiles a tune source into a tune image. SOURCE is a folder holding\n"
                "main.tune (which may include patch files and other sources) or a source\n"
-               "file. Errors name the file and line; on an error no image is written.\n"
+               "file. Errors name the file and line; on an error no image is written and\n"
+               "an existing OUT is left as it was. OUT may not be one of the sources.\n"
                "\n"
-               "  --quiet   print nothing on success (default: a one-line summary)\n"
-               "  --help    this text\n");
+               "  --quiet     print nothing on success (default: a one-line summary)\n"
+               "  --help      this text\n"
+               "  --version   the program's version\n"
+               "\n"
+               "Exit status: 0 success, 1 failure, 2 usage error.\n");
 }
 
-// Writes next to OUT first and renames, so that OUT is either the whole new
-// image or left as it was.
-bool writeImage(const std::string& path, const std::vector<uint8_t>& image) {
-  const std::string temporary = path + ".part";
-  FILE* f = std::fopen(temporary.c_str(), "wb");
-  if (!f) return false;
-  const bool written = std::fwrite(image.data(), 1, image.size(), f) == image.size();
-  const bool closed = std::fclose(f) == 0;
-  if (!written || !closed || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
+// The files a build reads: the main file and everything it includes.
+std::vector<std::string> sourceFiles(const char* source) {
+  std::vector<std::string> files{source, tunesrc::mainFileOf(source)};
+  std::vector<tunesrc::SourceLine> lines;
+  tunesrc::BuildError ignored;  // the build itself reports what is wrong
+  tunesrc::readSource(files.back(), lines, ignored);
+  for (const tunesrc::SourceLine& line : lines) {
+    if (line.pos.file != files.back()) files.push_back(line.pos.file);
   }
-  return true;
+  return files;
 }
 
 void printSummary(const char* out, const std::vector<uint8_t>& image) {
@@ -59,36 +62,30 @@ void printSummary(const char* out, const std::vector<uint8_t>& image) {
 }  // namespace
 
 int runBuild(int argc, char** argv) {
-  std::vector<const char*> positional;
   bool quiet = false;
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-      printHelp(stdout);
-      return 0;
-    }
-    if (!std::strcmp(argv[i], "--quiet")) {
+  cli::Args args(kProgram, argc, argv, printHelp);
+  while (args.next()) {
+    if (args.is("--quiet")) {
       quiet = true;
-    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fprintf(stderr, "tune build: unknown option '%s' (try 'tune build --help')\n", argv[i]);
-      return 2;
     } else {
-      positional.push_back(argv[i]);
+      args.operand();
     }
   }
-  if (positional.size() != 2) {
-    printHelp(stderr);
-    return 2;
-  }
+  if (!args.ok() || !args.operands(2, 2, "SOURCE and OUT")) return args.status();
+  const char* source = args.list()[0];
+  const char* out = args.list()[1];
+  if (!cli::checkNotInput(kProgram, out, sourceFiles(source))) return cli::kExitUsage;
+
   std::vector<uint8_t> image;
   tunesrc::BuildError error;
-  if (!tunesrc::buildTuneImage(positional[0], image, error)) {
-    std::fprintf(stderr, "tune build: %s\n", error.text().c_str());
-    return 1;
+  if (!tunesrc::buildTuneImage(source, image, error)) {
+    cli::report(kProgram, "%s", error.text().c_str());
+    return cli::kExitFailure;
   }
-  if (!writeImage(positional[1], image)) {
-    std::fprintf(stderr, "tune build: cannot write '%s'\n", positional[1]);
-    return 1;
+  cli::OutputFile file(kProgram, out);
+  if (!file.create() || !file.write(image.data(), image.size()) || !file.commit()) {
+    return cli::kExitFailure;
   }
-  if (!quiet) printSummary(positional[1], image);
-  return 0;
+  if (!quiet) printSummary(out, image);
+  return cli::kExitOk;
 }

@@ -2,21 +2,20 @@
 // Standard MIDI File into a tune image played by the bank's patches. The
 // one-line summary of what was kept and dropped goes to stderr. On any error
 // nothing is written.
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "tools/cli/cli.h"
 #include "tools/commands.h"
 #include "tools/midi/bank.h"
 #include "tools/midi/midi_import.h"
 
 namespace {
 
-constexpr long kMaxMidiBytes = 64L << 20;
+constexpr const char* kProgram = "tune import-midi";
+constexpr size_t kMaxMidiBytes = size_t(64) << 20;
 
 void printHelp(FILE* out) {
   std::fprintf(out,
@@ -25,100 +24,67 @@ void printHelp(FILE* out) {
                "Converts a Standard MIDI File (format 0 or 1) into a tune image. Notes,\n"
                "program changes, controllers 1-7, pitch bend, tempo changes and time\n"
                "signatures are kept; everything else is dropped and counted in a summary\n"
-               "on stderr. MIDI channel 9 plays the bank's drum kit; MIDI channel 15\n"
-               "moves to a free channel, away from the speech channel.\n"
+               "on stderr. MIDI channel 10 plays the bank's drum kit; MIDI channel 16\n"
+               "moves to a free channel, away from the speech channel. On an error\n"
+               "nothing is written and an existing OUT is left as it was.\n"
                "\n"
                "  --patches FOLDER  the patch bank: FOLDER/bank.patch (programs 0-127),\n"
                "                    FOLDER/drums.patch (the drum kit) and FOLDER/global.tune\n"
                "                    (global parameters), in tune source format\n"
                "                    (default: %s)\n"
-               "  --help            this text\n",
+               "  --help            this text\n"
+               "  --version         the program's version\n"
+               "\n"
+               "Exit status: 0 success, 1 failure, 2 usage error.\n",
                midi::defaultBankFolder().c_str());
 }
 
-bool fail(const std::string& message) {
-  std::fprintf(stderr, "tune import-midi: %s\n", message.c_str());
-  return false;
-}
-
-bool readMidi(const char* path, std::vector<uint8_t>& bytes) {
-  struct stat info;
-  if (::stat(path, &info) != 0) {
-    return fail(std::string("cannot open '") + path + "': " + std::strerror(errno));
+// The files an import reads: the MIDI file and the bank's sources.
+std::vector<std::string> inputFiles(const char* midiFile, const std::string& bank) {
+  std::vector<std::string> files{midiFile};
+  std::error_code ignored;
+  for (const auto& entry : std::filesystem::directory_iterator(bank, ignored)) {
+    files.push_back(entry.path().string());
   }
-  if (!S_ISREG(info.st_mode)) return fail(std::string("'") + path + "' is not a regular file");
-  if (info.st_size > kMaxMidiBytes) return fail(std::string("'") + path + "' is too large");
-  FILE* f = std::fopen(path, "rb");
-  if (!f) return fail(std::string("cannot open '") + path + "': " + std::strerror(errno));
-  bytes.resize(size_t(info.st_size));
-  const size_t got = bytes.empty() ? 0 : std::fread(bytes.data(), 1, bytes.size(), f);
-  const bool failed = got != bytes.size() || std::ferror(f);
-  std::fclose(f);
-  if (failed) return fail(std::string("cannot read '") + path + "'");
-  return true;
-}
-
-// Writes beside the target and renames, so a failed write leaves no file.
-bool writeImage(const char* path, const std::vector<uint8_t>& image) {
-  const std::string temp = std::string(path) + ".part";
-  FILE* f = std::fopen(temp.c_str(), "wb");
-  if (!f) return fail("cannot write '" + temp + "': " + std::strerror(errno));
-  bool ok = std::fwrite(image.data(), 1, image.size(), f) == image.size();
-  ok = (std::fclose(f) == 0) && ok;
-  if (!ok || std::rename(temp.c_str(), path) != 0) {
-    std::remove(temp.c_str());
-    return fail(std::string("cannot write '") + path + "'");
-  }
-  return true;
+  return files;
 }
 
 }  // namespace
 
 int runImportMidi(int argc, char** argv) {
-  std::vector<const char*> positional;
   const char* patches = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    const char* a = argv[i];
-    if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
-      printHelp(stdout);
-      return 0;
-    }
-    if (!std::strcmp(a, "--patches")) {
-      if (i + 1 >= argc) {
-        fail("--patches needs a folder");
-        return 2;
-      }
-      patches = argv[++i];
-    } else if (a[0] == '-' && a[1] != '\0') {
-      fail(std::string("unknown option '") + a + "' (try 'tune import-midi --help')");
-      return 2;
+  cli::Args args(kProgram, argc, argv, printHelp);
+  while (args.next()) {
+    if (args.is("--patches")) {
+      patches = args.value("a folder");
     } else {
-      positional.push_back(a);
+      args.operand();
     }
   }
-  if (positional.size() != 2) {
-    fail("needs FILE.mid and OUT.tune (try 'tune import-midi --help')");
-    return 2;
-  }
-  const char* input = positional[0];
-  const char* output = positional[1];
+  if (!args.ok() || !args.operands(2, 2, "FILE.mid and OUT.tune")) return args.status();
+  const char* input = args.list()[0];
+  const char* output = args.list()[1];
+  const std::string folder = patches ? patches : midi::defaultBankFolder();
+  if (!cli::checkNotInput(kProgram, output, inputFiles(input, folder))) return cli::kExitUsage;
 
   std::vector<uint8_t> file;
-  if (!readMidi(input, file)) return 1;
+  if (!cli::readFile(kProgram, input, kMaxMidiBytes, file)) return cli::kExitFailure;
   midi::Bank bank;
   std::string error;
-  const std::string folder = patches ? patches : midi::defaultBankFolder();
   if (!midi::loadBank(folder, bank, error)) {
-    fail(error);
-    return 1;
+    cli::report(kProgram, "%s", error.c_str());
+    return cli::kExitFailure;
   }
   std::vector<uint8_t> image;
   midi::ImportSummary summary;
   if (!midi::importMidi(file.data(), file.size(), bank, image, summary, error)) {
-    fail(std::string("'") + input + "': " + error);
-    return 1;
+    cli::report(kProgram, "'%s': %s", input, error.c_str());
+    return cli::kExitFailure;
   }
-  if (!writeImage(output, image)) return 1;
+  cli::OutputFile out(kProgram, output);
+  if (!out.create() || !out.write(image.data(), image.size()) || !out.commit()) {
+    return cli::kExitFailure;
+  }
   std::fprintf(stderr, "%s\n", summary.line().c_str());
-  return 0;
+  return cli::kExitOk;
 }

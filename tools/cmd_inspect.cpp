@@ -1,7 +1,5 @@
 // `tune inspect IMAGE [--events]`: a tune image's summary, or one line per
 // sequencer tick of a playback from 0 ms.
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -10,63 +8,31 @@
 #include <vector>
 
 #include "player/sequencer.h"
+#include "tools/cli/cli.h"
 #include "tools/commands.h"
+#include "tools/tune_input.h"
 
 namespace {
 
-constexpr long kMaxImageBytes = 256L
-                                << 20;  // far beyond what the format's limits allow in practice
+constexpr const char* kProgram = "tune inspect";
 
 void printHelp(FILE* out) {
   std::fprintf(out,
-               "usage: tune inspect IMAGE [--events]\n"
+               "usage: tune inspect IMAGE|FILE.mid [--events]\n"
                "\n"
                "Checks a tune image and prints a summary: ticks per quarter, length,\n"
-               "tempo changes, per-channel event counts, patch and text sizes. A rejected\n"
-               "image prints the reason and exits with status 1.\n"
+               "tempo changes, per-channel event counts (channels 1-16), patch and text\n"
+               "sizes. A Standard MIDI File is imported first with the default patch bank\n"
+               "(its import summary goes to stderr). A rejected image or a broken MIDI\n"
+               "file prints the reason and exits with status 1.\n"
                "\n"
-               "  --events   one line per sequencer tick of a playback from 0 ms:\n"
-               "             '<frame> <tick> <event bytes in hex, ending FD>', then\n"
-               "             'end <frames> <length ms>'\n"
-               "  --help     this text\n");
-}
-
-// Reads a whole file; false with a one-line message on stderr.
-bool readFile(const char* path, std::vector<uint8_t>& bytes) {
-  struct stat info;
-  if (::stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
-    std::fprintf(stderr, "tune inspect: cannot read '%s': not a regular file\n", path);
-    return false;
-  }
-  FILE* f = std::fopen(path, "rb");
-  if (!f) {
-    std::fprintf(stderr, "tune inspect: cannot open '%s': %s\n", path, std::strerror(errno));
-    return false;
-  }
-  bool ok = std::fseek(f, 0, SEEK_END) == 0;
-  const long size = ok ? std::ftell(f) : -1;
-  ok = ok && size >= 0 && std::fseek(f, 0, SEEK_SET) == 0;
-  if (!ok) {
-    std::fprintf(stderr, "tune inspect: cannot read '%s': not a regular file\n", path);
-    std::fclose(f);
-    return false;
-  }
-  if (size > kMaxImageBytes) {
-    std::fprintf(stderr, "tune inspect: '%s' is %ld bytes, too large for a tune image\n", path,
-                 size);
-    std::fclose(f);
-    return false;
-  }
-  bytes.resize(size_t(size));
-  const size_t got = size ? std::fread(bytes.data(), 1, bytes.size(), f) : 0;
-  const bool failed = got != bytes.size() || std::ferror(f);
-  std::fclose(f);
-  if (failed) {
-    std::fprintf(stderr, "tune inspect: cannot read '%s': %s\n", path,
-                 errno ? std::strerror(errno) : "short read");
-    return false;
-  }
-  return true;
+               "  --events    one line per sequencer tick of a playback from 0 ms:\n"
+               "              '<frame> <tick> <event bytes in hex, ending FD>', then\n"
+               "              'end <frames> <length ms>'\n"
+               "  --help      this text\n"
+               "  --version   the program's version\n"
+               "\n"
+               "Exit status: 0 success, 1 failure, 2 usage error.\n");
 }
 
 // Prints each event list as it reaches the synthesizer during a measuring
@@ -108,7 +74,7 @@ void printChannels(const TuneImage& tune) {
     const ChannelLists& c = tune.channels[ch];
     if (c.notes.count == 0) continue;
     any = true;
-    std::printf("  %2d %7d %8d %5d", ch, c.notes.count, c.programs.count, c.bends.count);
+    std::printf("  %2d %7d %8d %5d", ch + 1, c.notes.count, c.programs.count, c.bends.count);
     for (const EventList& ctl : c.controllers) std::printf(" %5d", ctl.count);
     std::putchar('\n');
   }
@@ -144,39 +110,26 @@ void printSummary(const char* path, size_t size, const TuneImage& tune, const Tu
 }  // namespace
 
 int runInspect(int argc, char** argv) {
-  const char* path = nullptr;
   bool events = false;
-  for (int i = 1; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-      printHelp(stdout);
-      return 0;
-    }
-    if (!std::strcmp(argv[i], "--events")) {
+  cli::Args args(kProgram, argc, argv, printHelp);
+  while (args.next()) {
+    if (args.is("--events")) {
       events = true;
-    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-      std::fprintf(stderr, "tune inspect: unknown option '%s' (try 'tune inspect --help')\n",
-                   argv[i]);
-      return 2;
-    } else if (path) {
-      std::fprintf(stderr, "tune inspect: more than one image given ('%s', '%s')\n", path, argv[i]);
-      return 2;
     } else {
-      path = argv[i];
+      args.operand();
     }
   }
-  if (!path) {
-    std::fprintf(stderr, "tune inspect: no image given (usage: tune inspect IMAGE [--events])\n");
-    return 2;
-  }
+  if (!args.ok() || !args.operands(1, 1, "one IMAGE or FILE.mid")) return args.status();
+  const char* path = args.list()[0];
 
   std::vector<uint8_t> bytes;
-  if (!readFile(path, bytes)) return 1;
+  if (!loadTuneFile(kProgram, path, bytes)) return cli::kExitFailure;
   auto player = std::make_unique<PlayerState>();
   PlayerState& p = *player;
   const ParseResult parsed = parseTuneImage(bytes.data(), bytes.size(), p.tune);
   if (!parsed) {
-    std::fprintf(stderr, "tune inspect: %s: rejected: %s\n", path, parsed.reason);
-    return 1;
+    cli::report(kProgram, "'%s' is not a usable tune image: %s", path, parsed.reason);
+    return cli::kExitFailure;
   }
 
   EventPrinter printer(p);
@@ -186,11 +139,11 @@ int runInspect(int argc, char** argv) {
   const TuneLength len = measureTune(p);
   if (!len.ok) {
     std::fflush(stdout);
-    std::fprintf(stderr,
-                 "tune inspect: %s: rejected: the frame distance after tick %" PRId64
-                 " is 2^32 frames or more\n",
-                 path, len.overflowTick);
-    return 1;
+    cli::report(kProgram,
+                "'%s' is not a usable tune image: the frame distance after tick %" PRId64
+                " is 2^32 frames or more",
+                path, len.overflowTick);
+    return cli::kExitFailure;
   }
   if (events) {
     std::printf("end %" PRId64 " %d\n", len.frames, len.lengthMs);
@@ -198,8 +151,8 @@ int runInspect(int argc, char** argv) {
     printSummary(path, bytes.size(), p.tune, len);
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    std::fprintf(stderr, "tune inspect: cannot write the output: %s\n", std::strerror(errno));
-    return 1;
+    cli::report(kProgram, "cannot write the output: %s", std::strerror(errno));
+    return cli::kExitFailure;
   }
-  return 0;
+  return cli::kExitOk;
 }

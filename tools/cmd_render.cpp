@@ -18,12 +18,13 @@
 #include "audio/audio_stream.h"
 #include "player/playback.h"
 #include "player/synth_sink.h"
+#include "tools/cli/cli.h"
 #include "tools/commands.h"
-#include "tools/midi/bank.h"
+#include "tools/tune_input.h"
 
 namespace {
 
-constexpr long kMaxImageBytes = 256L << 20;
+constexpr const char* kProgram = "tune render";
 constexpr int kBlockFrames = 4096;
 constexpr double kMaxSeconds = 24.0 * 3600.0;  // a day of audio is plenty for one file
 constexpr int kProgressEveryBlocks = 16;       // about 1.5 s of audio
@@ -52,98 +53,45 @@ void printHelp(FILE* out) {
                "                converted as the audio stream converts them)\n"
                "  --seed N      seed of the sample-and-hold LFOs (default %u); the same seed\n"
                "                gives the same file\n"
-               "  --help        this text\n",
+               "  --help        this text\n"
+               "  --version     the program's version\n"
+               "\n"
+               "Exit status: 0 success, 1 failure, 2 usage error.\n",
                kDefaultSeeds.seed);
 }
 
-bool fail(const char* fmt, const char* a, const char* b = "") {
-  std::fprintf(stderr, "tune render: ");
-  std::fprintf(stderr, fmt, a, b);
-  std::fputc('\n', stderr);
-  return false;
-}
+constexpr const char* kSecondsValue = "a number of seconds above 0, at most 86400";
 
-bool parseNumber(const char* text, double& out) {
-  char* end = nullptr;
-  errno = 0;
-  out = std::strtod(text, &end);
-  return errno == 0 && end != text && *end == '\0' && std::isfinite(out);
-}
-
-bool parseUnsigned(const char* text, uint64_t limit, uint64_t& out) {
-  if (!*text || *text == '-' || *text == '+') return false;
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long v = std::strtoull(text, &end, 10);
-  if (errno != 0 || *end != '\0' || v > limit) return false;
-  out = v;
-  return true;
-}
-
-// 0: options parsed; 1: --help shown; 2: usage error (reported).
-int parseOptions(int argc, char** argv, Options& o) {
-  std::vector<const char*> positional;
-  for (int i = 1; i < argc; ++i) {
-    const char* a = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (!std::strcmp(a, "--help") || !std::strcmp(a, "-h")) {
-      printHelp(stdout);
-      return 1;
-    } else if (!std::strcmp(a, "--float")) {
+// False when the command should not run: then `status` is the exit status
+// (help or version shown, or a usage error reported).
+bool parseOptions(int argc, char** argv, Options& o, int& status) {
+  cli::Args args(kProgram, argc, argv, printHelp);
+  while (args.next()) {
+    int64_t v = 0;
+    if (args.is("--float")) {
       o.asFloat = true;
-    } else if (!std::strcmp(a, "--seconds")) {
-      if (!hasValue || !parseNumber(argv[++i], o.seconds) || o.seconds <= 0.0 ||
-          o.seconds > kMaxSeconds) {
-        fail("--seconds needs a number of seconds above 0 and at most 86400%s", "");
-        return 2;
+    } else if (args.is("--seconds")) {
+      if (args.number(o.seconds, 0.0, kMaxSeconds, kSecondsValue) && o.seconds == 0.0) {
+        args.invalid(kSecondsValue);
       }
-    } else if (!std::strcmp(a, "--from-ms")) {
-      uint64_t v = 0;
-      if (!hasValue || !parseUnsigned(argv[++i], INT32_MAX, v)) {
-        fail("--from-ms needs a whole number of milliseconds, 0 to 2147483647%s", "");
-        return 2;
+    } else if (args.is("--from-ms")) {
+      if (args.integer(v, 0, INT32_MAX, "a whole number of milliseconds, 0 to 2147483647")) {
+        o.fromMs = static_cast<int32_t>(v);
       }
-      o.fromMs = static_cast<int32_t>(v);
-    } else if (!std::strcmp(a, "--seed")) {
-      uint64_t v = 0;
-      if (!hasValue || !parseUnsigned(argv[++i], UINT32_MAX, v)) {
-        fail("--seed needs a whole number, 0 to 4294967295%s", "");
-        return 2;
+    } else if (args.is("--seed")) {
+      if (args.integer(v, 0, UINT32_MAX, "a whole number, 0 to 4294967295")) {
+        o.seeds = SeedSource{SeedMode::Fixed, static_cast<uint32_t>(v)};
       }
-      o.seeds = SeedSource{SeedMode::Fixed, static_cast<uint32_t>(v)};
-    } else if (a[0] == '-' && a[1] != '\0') {
-      fail("unknown option '%s' (try 'tune render --help')", a);
-      return 2;
     } else {
-      positional.push_back(a);
+      args.operand();
     }
   }
-  if (positional.size() != 2) {
-    fail("needs IMAGE and OUT.wav (try 'tune render --help')%s", "");
-    return 2;
+  if (!args.ok() || !args.operands(2, 2, "IMAGE (or FILE.mid) and OUT.wav")) {
+    status = args.status();
+    return false;
   }
-  o.image = positional[0];
-  o.out = positional[1];
-  return 0;
-}
-
-bool readFile(const char* path, std::vector<uint8_t>& bytes) {
-  struct stat info;
-  if (::stat(path, &info) == 0 && !S_ISREG(info.st_mode)) {
-    return fail("cannot read '%s': not a regular file", path);
-  }
-  FILE* f = std::fopen(path, "rb");
-  if (!f) return fail("cannot open '%s': %s", path, std::strerror(errno));
-  bool ok = std::fseek(f, 0, SEEK_END) == 0;
-  const long size = ok ? std::ftell(f) : -1;
-  ok = ok && size >= 0 && size <= kMaxImageBytes && std::fseek(f, 0, SEEK_SET) == 0;
-  if (ok) {
-    bytes.resize(static_cast<size_t>(size));
-    ok = (size == 0 || std::fread(bytes.data(), 1, bytes.size(), f) == bytes.size()) &&
-         !std::ferror(f);
-  }
-  std::fclose(f);
-  if (!ok) return fail("cannot read '%s' as a tune image file%s", path);
+  o.image = args.list()[0];
+  o.out = args.list()[1];
   return true;
 }
 
@@ -152,13 +100,13 @@ class WavWriter {
   ~WavWriter() {
     if (file_) sf_close(file_);
   }
-  bool open(const char* path, bool asFloat) {
+  bool open(const std::string& path, bool asFloat) {
     SF_INFO info{};
     info.samplerate = kDefaultSampleRate;
     info.channels = 2;
     info.format = SF_FORMAT_WAV | (asFloat ? SF_FORMAT_FLOAT : SF_FORMAT_PCM_16);
-    file_ = sf_open(path, SFM_WRITE, &info);
-    if (!file_) return fail("cannot write '%s': %s", path, sf_strerror(nullptr));
+    file_ = sf_open(path.c_str(), SFM_WRITE, &info);
+    if (!file_) return false;
     asFloat_ = asFloat;
     return true;
   }
@@ -197,22 +145,12 @@ void showProgress(int64_t done, int64_t total) {
 
 int runRender(int argc, char** argv) {
   Options o;
-  const int parsed = parseOptions(argc, argv, o);
-  if (parsed == 1) return 0;
-  if (parsed != 0) return 2;
+  int status = cli::kExitOk;
+  if (!parseOptions(argc, argv, o, status)) return status;
+  if (!cli::checkNotInput(kProgram, o.out, {o.image})) return cli::kExitUsage;
 
   std::vector<uint8_t> image;
-  if (!readFile(o.image, image)) return 1;
-  if (midi::looksLikeMidi(image.data(), image.size())) {  // MIDI files are imported on the fly
-    std::vector<uint8_t> file;
-    file.swap(image);
-    std::string summary, error;
-    if (!midi::imageFromMidi(file, image, summary, error)) {
-      fail("'%s': %s", o.image, error.c_str());
-      return 1;
-    }
-    std::fprintf(stderr, "%s\n", summary.c_str());
-  }
+  if (!loadTuneFile(kProgram, o.image, image)) return cli::kExitFailure;
 
   // The player without an audio device: the measuring pass and the
   // fast-forward are exactly those of live playback.
@@ -221,8 +159,8 @@ int runRender(int argc, char** argv) {
   pb->player.sink = sink.get();
   ParseResult why;
   if (!playTune(*pb, image.data(), image.size(), &why)) {
-    fail("'%s' is not a usable tune image: %s", o.image, why.reason);
-    return 1;
+    cli::report(kProgram, "'%s' is not a usable tune image: %s", o.image, why.reason);
+    return cli::kExitFailure;
   }
 
   const int64_t from = std::llround(double(o.fromMs) * kDefaultSampleRate / kMsPerSecond);
@@ -230,16 +168,23 @@ int runRender(int argc, char** argv) {
   if (o.seconds > 0.0) {
     total = std::llround(o.seconds * kDefaultSampleRate);
   } else if (!pb->measured.ok) {
-    fail("the length of '%s' cannot be measured (a gap of 2^32 frames or more); give --seconds",
-         o.image);
-    return 1;
+    cli::report(kProgram,
+                "the length of '%s' cannot be measured (a gap of 2^32 frames or more); give "
+                "--seconds",
+                o.image);
+    return cli::kExitFailure;
   } else {
     total = pb->measured.frames > from ? pb->measured.frames - from : 0;
   }
   playFromPosition(*pb, o.fromMs);
 
+  cli::OutputFile out(kProgram, o.out);
+  if (!out.create()) return cli::kExitFailure;
   WavWriter wav;
-  if (!wav.open(o.out, o.asFloat)) return 1;
+  if (!wav.open(out.path(), o.asFloat)) {
+    cli::report(kProgram, "cannot write '%s': %s", o.out, wav.error());
+    return cli::kExitFailure;
+  }
   const bool progress = ::isatty(STDERR_FILENO);
   std::vector<float> block(2 * kBlockFrames);
   int blocks = 0;
@@ -248,10 +193,8 @@ int runRender(int argc, char** argv) {
     renderFrames(pb->player, block.data(), n);
     if (!wav.write(block.data(), n)) {
       if (progress) std::fputc('\n', stderr);
-      fail("writing '%s' failed: %s", o.out, wav.error());
-      wav.close();
-      std::remove(o.out);
-      return 1;
+      cli::report(kProgram, "cannot write '%s': %s", o.out, wav.error());
+      return cli::kExitFailure;
     }
     done += n;
     if (progress && (++blocks % kProgressEveryBlocks == 0 || done == total)) {
@@ -260,9 +203,8 @@ int runRender(int argc, char** argv) {
   }
   if (progress && total > 0) std::fputc('\n', stderr);
   if (!wav.close()) {
-    fail("finishing '%s' failed%s", o.out);
-    std::remove(o.out);
-    return 1;
+    cli::report(kProgram, "cannot write '%s': %s", o.out, std::strerror(errno));
+    return cli::kExitFailure;
   }
-  return 0;
+  return out.commit() ? cli::kExitOk : cli::kExitFailure;
 }

@@ -32,8 +32,8 @@ grep -q "1 other meta events" "$tmp/summary.log" || { cat "$tmp/summary.log" >&2
 
 "$tool" inspect "$tmp/song.tune" >"$tmp/inspect.txt" || fail "inspect rejects the image"
 grep -q "ticks per quarter: 96" "$tmp/inspect.txt" || fail "tick division"
-grep -Eq "^ +9 +4 +1 " "$tmp/inspect.txt" || { cat "$tmp/inspect.txt" >&2; fail "drum channel counts"; }
-grep -Eq "^ +0 +2 +0 .* 1$" "$tmp/inspect.txt" || { cat "$tmp/inspect.txt" >&2; fail "channel 0 counts"; }
+grep -Eq "^ +10 +4 +1 " "$tmp/inspect.txt" || { cat "$tmp/inspect.txt" >&2; fail "drum channel counts"; }
+grep -Eq "^ +1 +2 +0 .* 1$" "$tmp/inspect.txt" || { cat "$tmp/inspect.txt" >&2; fail "channel 1 counts"; }
 
 # The MIDI file renders directly; the sound lasts about the file's second.
 "$tool" render "$tmp/song.mid" "$tmp/song.wav" 2>"$tmp/render.log" ||
@@ -66,7 +66,7 @@ expect_error() {
   [ "$(wc -l <"$tmp/err.log")" -eq 1 ] || { cat "$tmp/err.log" >&2; fail "$what: not one line"; }
   grep -q -- "$says" "$tmp/err.log" || { cat "$tmp/err.log" >&2; fail "$what: says '$says'"; }
   [ ! -e "$tmp/out.tune" ] || fail "$what: an output file was written"
-  [ ! -e "$tmp/out.tune.part" ] || fail "$what: a partial file was left"
+  ! ls -A "$tmp" | grep -q '^\.out\.tune' || fail "$what: a partial file was left"
 }
 head -c 60 "$tmp/song.mid" >"$tmp/cut.mid"
 expect_error "cut file" "byte offset 41: chunk 'MTrk'" "$tmp/cut.mid"

@@ -23,7 +23,7 @@ grep -q "patches/p.patch:2: osc1.level takes a number" "$tmp/err" ||
 echo old >"$tmp/old.img"
 "$tool" build "$tmp/bad" "$tmp/old.img" 2>/dev/null && fail "a bad source built"
 [ "$(cat "$tmp/old.img")" = old ] || fail "a failed build touched the existing image"
-ls "$tmp" | grep -q part && fail "a failed build left a partial file"
+ls -A "$tmp" | grep -q '^\.' && fail "a failed build left a partial file"
 
 # Usage errors.
 "$tool" build 2>/dev/null && fail "build without arguments succeeded"

@@ -414,7 +414,7 @@ TEST(TuneInspect, RejectedImageSaysWhyAndFails) {
   ToolRun run = runTune("inspect " + path);
   if (run.status == -1) GTEST_SKIP() << "the tune tool is not built";
   EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.output.find("rejected: image ends at byte"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("not a usable tune image: image ends at byte"), std::string::npos) << run.output;
 
   run = runTune("inspect " + path + ".missing");
   EXPECT_EQ(run.status, 1);
