@@ -1,16 +1,42 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that building, running and testing need.
 # As root it installs them; otherwise it prints the one command to run and stops.
+#
+#   scripts/deps.sh              what scripts/demo.sh and scripts/test.sh use
+#   scripts/deps.sh --optional   also the tools behind the README's other
+#                                commands: sox (spectrogram), ffmpeg (loudness),
+#                                fluidsynth + fluid-soundfont-gm and timidity
+#                                (reference renders), /usr/bin/time (timings)
+#   scripts/deps.sh --list [--optional]   prints the package names and stops
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config
-  libsdl2-dev libsdl2-ttf-dev libfontconfig-dev libgl-dev libgl1-mesa-dri
+  build-essential cmake pkg-config git
+  libsdl2-dev libsdl2-ttf-dev libfontconfig-dev libgl-dev libgl1-mesa-dri libx11-dev
   libsndfile1-dev libstb-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xdotool x11-utils x11-apps imagemagick glslang-tools fonts-dejavu-core xfonts-base
+  # xvfb-run needs xauth, which Xvfb only recommends.
+  xvfb xauth xdotool x11-utils x11-apps imagemagick glslang-tools fonts-dejavu-core xfonts-base
+  python3
   clang
 )
+optional=(sox ffmpeg fluidsynth fluid-soundfont-gm timidity time)
+
+list=0
+for arg in "$@"; do
+  case "$arg" in
+    --optional) packages+=("${optional[@]}") ;;
+    --list) list=1 ;;
+    *)
+      echo "usage: deps.sh [--optional] [--list]" >&2
+      exit 2
+      ;;
+  esac
+done
+if [ $list -eq 1 ]; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+fi
 
 missing=()
 for p in "${packages[@]}"; do
