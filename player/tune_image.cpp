@@ -161,12 +161,9 @@ bool readTexts(Cursor& c, TuneImage& out, ParseResult& r) {
   out.textBlock = nullptr;
   out.textCount = 0;
   if (!readField(c, out.textSize, "the text block size", r)) return false;
-  if (out.textSize < 0) {
-    r = rejected("text block size is negative (%d)", out.textSize);
-    return false;
-  }
-  // An empty or oversized block is not an error: the tune simply has no texts.
-  if (out.textSize == 0 || out.textSize > kMaxTextBlockSize) return true;
+  // A block of no usable size (empty, negative or oversized) is not an
+  // error: the tune simply has no texts.
+  if (out.textSize <= 0 || out.textSize > kMaxTextBlockSize) return true;
   if (!c.has(uint64_t(out.textSize))) {
     r = rejected("text block of %d bytes at offset %zu runs past the image end (%zu bytes)",
                  out.textSize, c.pos, c.size);
