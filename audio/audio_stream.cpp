@@ -36,6 +36,7 @@ void runWorker(AudioStream& stream) {
 }
 
 // Reads the play cursor, restoring a lost device a bounded number of times.
+// False when no valid reading came.
 bool readCursor(RingDevice& device, int& cursor, int& restoresLeft) {
   for (;;) {
     DeviceStatus status = device.playCursor(cursor);
@@ -111,7 +112,10 @@ void streamFill(AudioStream& stream) {
   for (;;) {
     stream.regions = {};
     int cursor = 0;
-    if (!readCursor(device, cursor, restoresLeft)) return;
+    if (!readCursor(device, cursor, restoresLeft)) {
+      // Where the device plays is unknown; assume one period went by.
+      cursor = (stream.writePosition + kUnreadCursorStep) % kRingBytes;
+    }
     int target = cursor & ~(kFillGranule - 1);
     int gap = target - stream.writePosition;
     if (gap == 0) return;
@@ -140,7 +144,7 @@ void streamFill(AudioStream& stream) {
   }
 }
 
-int streamPosition(AudioStream& stream) {
+int64_t streamPosition(AudioStream& stream) {
   std::lock_guard<std::recursive_mutex> guard(stream.lock);
   if (!stream.running) return stream.lastPosition;
   int cursor = 0;

@@ -25,6 +25,11 @@ constexpr int kFillGranule = 32;        // the play cursor is used at 8-frame gr
 constexpr int kQuarterRingBytes = kRingBytes / 4;
 constexpr int kWorkerPeriodMs = 21;  // about 926 frames per visit
 constexpr int kMaxRestoreTries = 4;  // bound on device restores within one visit
+// How far a visit that cannot read the play cursor moves the timeline: one
+// worker period of audio (920 frames), so the client's timeline keeps moving
+// at about the device's pace while nothing reaches it.
+constexpr int kUnreadCursorStep =
+    (kStreamSampleRate * kWorkerPeriodMs / 1000 * kBytesPerFrame) & ~(kFillGranule - 1);
 
 // Auto-reset wake signal for the worker.
 struct WakeEvent {
@@ -42,10 +47,12 @@ struct AudioStream {
   std::thread worker;
   bool running = false;  // between a successful streamOpen and streamClose
 
-  RingRegions regions;    // the last lock
-  int writePosition = 0;  // ring offset written up to; a multiple of kFillGranule
-  int bytesWritten = 0;   // -kRingBytes plus every gap filled so far
-  int lastPosition = 0;   // last value returned by streamPosition
+  // The timeline counts bytes in 64 bits: at 176,400 bytes a second a 32-bit
+  // count would overflow after 3 h 23 min, and the stream runs for days.
+  RingRegions regions;       // the last lock
+  int writePosition = 0;     // ring offset written up to; a multiple of kFillGranule
+  int64_t bytesWritten = 0;  // -kRingBytes plus every gap filled so far
+  int64_t lastPosition = 0;  // last value returned by streamPosition
 
   WakeEvent wake;
   std::recursive_mutex lock;  // held by the worker over each whole fill
@@ -70,7 +77,7 @@ void streamClose(AudioStream& stream);
 // Bytes of client audio played so far (4 per frame); negative while the
 // silence of the first ring length plays. A reading a quarter ring or more
 // away from the write position is ignored and the previous value returned.
-int streamPosition(AudioStream& stream);
+int64_t streamPosition(AudioStream& stream);
 
 // outputScale = volume * 32,768; takes effect at the next conversion.
 void streamSetVolume(AudioStream& stream, float volume);
@@ -83,7 +90,10 @@ void streamLock(AudioStream& stream);
 void streamUnlock(AudioStream& stream);
 
 // One worker visit: reads the play cursor and fills the stretch played since
-// the last visit. The worker calls this; exposed for the worker's tests.
+// the last visit. When the cursor cannot be read (an error, or a device still
+// lost after kMaxRestoreTries restores) the visit takes it to lie
+// kUnreadCursorStep past the write position and fills that, so the client's
+// timeline keeps moving. The worker calls this; exposed for its tests.
 void streamFill(AudioStream& stream);
 
 // Float samples to 16-bit: times `scale`, rounded to nearest (ties to even),

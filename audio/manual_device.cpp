@@ -2,6 +2,14 @@
 
 namespace {
 
+// Takes one from a countdown; true when it was above 0.
+bool takeOne(std::atomic<int>& countdown) {
+  int left = countdown.load();
+  while (left > 0 && !countdown.compare_exchange_weak(left, left - 1)) {
+  }
+  return left > 0;
+}
+
 int wrapOffset(int offset) {
   offset %= kRingBytes;
   return offset < 0 ? offset + kRingBytes : offset;
@@ -23,10 +31,8 @@ void ManualRingDevice::close() {
 
 DeviceStatus ManualRingDevice::playCursor(int& offset) {
   cursorReadings_.fetch_add(1);
-  int lost = lostReadings_.load();
-  while (lost > 0 && !lostReadings_.compare_exchange_weak(lost, lost - 1)) {
-  }
-  if (lost > 0) return DeviceStatus::Lost;
+  if (takeOne(lostReadings_)) return DeviceStatus::Lost;
+  if (takeOne(failedReadings_)) return DeviceStatus::Failed;
   int step = freeRunStep_.load();
   if (step != 0) advance(step);
   offset = cursor_.load();
@@ -35,7 +41,8 @@ DeviceStatus ManualRingDevice::playCursor(int& offset) {
 
 DeviceStatus ManualRingDevice::lock(int offset, int bytes, RingRegions& regions) {
   regions = {};
-  if (!open_.load() || bytes <= 0 || bytes > kRingBytes) return DeviceStatus::Failed;
+  if (!open_.load() || failLocks_.load() || bytes <= 0 || bytes > kRingBytes)
+    return DeviceStatus::Failed;
   lockCount_.fetch_add(1);
   offset = wrapOffset(offset);
   int firstBytes = bytes < kRingBytes - offset ? bytes : kRingBytes - offset;

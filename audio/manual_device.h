@@ -23,8 +23,11 @@ class ManualRingDevice : public RingDevice {
   void advance(int bytes);
   // Every later cursor reading first advances the cursor by `bytes` (0: off).
   void setFreeRun(int bytes) { freeRunStep_.store(bytes); }
-  // The next `count` cursor readings report a lost device.
+  // The next `count` cursor readings report a lost device, or another error.
   void loseNextReadings(int count) { lostReadings_.store(count); }
+  void failNextReadings(int count) { failedReadings_.store(count); }
+  // While set, every lock reports an error (nothing reaches the ring).
+  void setFailLocks(bool fail) { failLocks_.store(fail); }
   void failNextOpen() { failOpen_.store(true); }
 
   int cursor() const { return cursor_.load(); }
@@ -40,6 +43,8 @@ class ManualRingDevice : public RingDevice {
   std::atomic<int> cursor_{0};
   std::atomic<int> freeRunStep_{0};
   std::atomic<int> lostReadings_{0};
+  std::atomic<int> failedReadings_{0};
+  std::atomic<bool> failLocks_{false};
   std::atomic<bool> failOpen_{false};
   std::atomic<bool> open_{false};
   std::atomic<int> cursorReadings_{0};

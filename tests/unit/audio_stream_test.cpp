@@ -144,21 +144,35 @@ TEST_F(LockedStreamTest, PositionCountsFromMinusOneRingAndIgnoresFarReadings) {
   EXPECT_EQ(streamPosition(stream), 400);
 }
 
-TEST_F(LockedStreamTest, LostDeviceIsRestoredBoundedly) {
+TEST_F(LockedStreamTest, LostDeviceIsRestoredBoundedlyAndAnUnreadCursorStillMovesTheTimeline) {
   device.loseNextReadings(1);
   fillAt(64);
   EXPECT_EQ(device.restoreCount(), 1);
   EXPECT_EQ(recorder.requests, std::vector<int>{16});
 
-  // A device that stays lost: a few tries, then the visit gives up without
-  // moving the timeline.
+  // A device that stays lost: a few tries, then the visit fills one worker
+  // period past the write position, as it does when a reading fails outright.
+  constexpr int kStepFrames = kUnreadCursorStep / kBytesPerFrame;
+  EXPECT_EQ(kStepFrames, 920);
   device.loseNextReadings(1000);
   fillAt(128);
   EXPECT_EQ(device.restoreCount(), 1 + kMaxRestoreTries);
-  EXPECT_EQ(recorder.requests.size(), 1u);
+  EXPECT_EQ(recorder.requests.back(), kStepFrames);
   device.loseNextReadings(0);
-  fillAt(128);
+  device.failNextReadings(1);
+  streamFill(stream);
+  EXPECT_EQ(recorder.requests.back(), kStepFrames);
+  EXPECT_EQ(device.restoreCount(), 1 + kMaxRestoreTries);  // only a lost device is restored
+  const int written = 64 + 2 * kUnreadCursorStep;
+  EXPECT_EQ(stream.writePosition, written);
+  EXPECT_EQ(stream.bytesWritten, written - kRingBytes);
+  EXPECT_EQ(sampleAt(written - 2), 2 * kStepFrames);  // the guessed stretch was written
+
+  // Readable again: the fill goes on from where the guesses left it.
+  fillAt(written + 64);
   EXPECT_EQ(recorder.requests.back(), 16);
+  EXPECT_EQ(recorder.requests.size(), 4u);
+  EXPECT_EQ(streamPosition(stream), written + 64 - kRingBytes);
 }
 
 TEST(AudioStream, FailedOpenLeavesNothingRunningAndCanBeRetried) {

@@ -207,6 +207,90 @@ TEST_F(PlaybackTest, WithoutADeviceTheTuneStaysPlayingSilently) {
   EXPECT_EQ(sink.renderedFrames, 0);
 }
 
+// Counts the event lists of each pass and notes the frame of the last one,
+// which is where the pass ends; renders nothing.
+class PassSink final : public SequencerSink {
+ public:
+  void start(const TuneImage&, int) override {}
+  void processEvents(const uint8_t*) override {
+    lastListFrame = player->positionFrames;
+    ++lists;
+  }
+  void render(float*, int) override {}
+
+  const PlayerState* player = nullptr;
+  int64_t lastListFrame = -1;
+  int lists = 0;
+};
+
+TEST(PlaybackLongRun, ThirtyDaysKeepTheTimelineAndEveryPassLength) {
+  // The demo's loop over 30 days of audio: the device's cursor jumps almost
+  // a whole ring between visits (its locks fail, so no samples are converted,
+  // which is what makes this fast), and the tune restarts whenever it has
+  // stopped playing. The stream's position must run on monotonically past
+  // the 2^31 bytes of 3 h 23 min, and every pass must end at exactly the
+  // measured length.
+  const std::vector<uint8_t> image = buildImage(testTune());
+  PassSink sink;
+  ManualRingDevice device;
+  Playback pb;
+  sink.player = &pb.player;
+  pb.player.sink = &sink;
+  pb.device = &device;
+  ASSERT_EQ(playTune(pb, image.data(), image.size()), 1);
+  device.setFailLocks(true);
+  const int64_t tuneFrames = pb.measured.frames;
+
+  constexpr int64_t kDays = 30;
+  constexpr int64_t kTotalBytes = kDays * 24 * 3600 * int64_t(kStreamSampleRate) * kBytesPerFrame;
+  int64_t played = 0;  // bytes the cursor has moved
+  int64_t lastPosition = streamPosition(pb.stream);
+  int64_t passes = 0;
+  int64_t failures = 0;
+  sink.lists = 4;  // the measuring pass: the first restart checks nothing
+  sink.lastListFrame = tuneFrames;
+  streamLock(pb.stream);  // the worker cannot fill behind the test's back
+  while (played < kTotalBytes && failures < 10) {
+    if (!isPlaying(pb)) {
+      // Every pass delivered its four ticks and ended at its measured length.
+      if (sink.lists != 4 || sink.lastListFrame != tuneFrames) ++failures;
+      EXPECT_EQ(sink.lists, 4) << "pass " << passes;
+      EXPECT_EQ(sink.lastListFrame, tuneFrames) << "pass " << passes;
+      sink.lists = 0;
+      sink.lastListFrame = -1;
+      playFromPosition(pb, 0);
+      ++passes;
+    }
+    // Jumps of a ring less one and two granules, so the cursor walks the ring.
+    const int jump = kRingBytes - kFillGranule * (1 + int(played / kRingBytes % 2));
+    device.advance(jump);
+    played += jump;
+    streamFill(pb.stream);
+    const int64_t position = streamPosition(pb.stream);
+    if (position != played - kRingBytes) {
+      ++failures;
+      EXPECT_EQ(position, played - kRingBytes) << "after " << played << " bytes";
+    }
+    if (position < lastPosition) ++failures;
+    lastPosition = position;
+    // What was rendered is heard one ring later.
+    const int64_t heard = std::max<int64_t>(0, pb.player.positionFrames - kRingFrames);
+    if (heardPositionFrames(pb) != heard) {
+      ++failures;
+      EXPECT_EQ(heardPositionFrames(pb), heard) << "after " << played << " bytes";
+    }
+  }
+  streamUnlock(pb.stream);
+  stopTune(pb);
+  EXPECT_EQ(failures, 0);
+  EXPECT_GE(played, kTotalBytes);
+  EXPECT_EQ(pb.stream.bytesWritten, played - kRingBytes);
+  // A pass lasts its length plus the rest of the visit in which it ended.
+  const int64_t frames = played / kBytesPerFrame;
+  EXPECT_LE(passes, frames / tuneFrames + 1);
+  EXPECT_GE(passes, frames / (tuneFrames + kRingFrames));
+}
+
 // A sink in front of the synthesizer that notices two threads inside it.
 class ExclusiveSink final : public SequencerSink {
  public:
