@@ -53,10 +53,10 @@ case "${ORB_SANITIZE:-}" in
   thread)
     build=${ORB_BUILD_DIR:-$root/build-tsan}
     sanitized_configure "$build" thread -DORB_BUILD_APP=OFF
-    cmake --build "$build" -j"$jobs" --target playback_test audio_stream_test
+    cmake --build "$build" -j"$jobs" --target player_tests audio_tests
     export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
-    "$build/tests/audio_stream_test" "$@"
-    "$build/tests/playback_test" "$@"
+    "$build/tests/audio_tests" "$@"
+    "$build/tests/player_tests" --gtest_filter="Playback*" "$@"
     ;;
   *)
     echo "test.sh: ORB_SANITIZE must be empty, 'address' or 'thread'" >&2

@@ -5,7 +5,7 @@
 # finite, voiced while the notes sound and never clipping wildly.
 
 bin=${ORB_BINARY_DIR:-build}
-writer=$bin/tests/speech_tune_test
+writer=$bin/tests/speech_tests
 tool=$bin/tools/tune
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 tmp=$orb_tmp

@@ -6,7 +6,7 @@
 # silence, then the tone without gaps. Bad invocations fail with one line.
 
 bin=${ORB_BINARY_DIR:-build}
-writer=$bin/tests/playback_test
+writer=$bin/tests/player_tests
 tool=$bin/tools/tune
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 tmp=$orb_tmp
