@@ -33,7 +33,9 @@ grep -q "1 other meta events" "$tmp/summary.log" || { cat "$tmp/summary.log" >&2
 "$tool" inspect "$tmp/song.tune" >"$tmp/inspect.txt" || fail "inspect rejects the image"
 grep -q "ticks per quarter: 96" "$tmp/inspect.txt" || fail "tick division"
 grep -Eq "^ +10 +4 +1 " "$tmp/inspect.txt" || { cat "$tmp/inspect.txt" >&2; fail "drum channel counts"; }
-grep -Eq "^ +1 +2 +0 .* 1$" "$tmp/inspect.txt" || { cat "$tmp/inspect.txt" >&2; fail "channel 1 counts"; }
+# Channel 1: two note records, no program, controller 7 at the general MIDI
+# start level and the file's volume.
+grep -Eq "^ +1 +2 +0 .* 2$" "$tmp/inspect.txt" || { cat "$tmp/inspect.txt" >&2; fail "channel 1 counts"; }
 
 # The MIDI file renders directly; the sound lasts about the file's second.
 "$tool" render "$tmp/song.mid" "$tmp/song.wav" 2>"$tmp/render.log" ||

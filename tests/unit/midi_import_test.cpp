@@ -168,7 +168,7 @@ TEST(MidiImport, NotesWithRunningStatusChordsAndBothKindsOfNoteEnd) {
   // The chord at tick 0 reaches the synthesizer as one list with one status.
   const auto sink = playRecorded(r.tune);
   ASSERT_FALSE(sink->lists.empty());
-  EXPECT_EQ(sink->hexLists()[0], "90 3C 64 3E 50 FD");
+  EXPECT_EQ(sink->hexLists()[0], "B0 07 4F 90 3C 64 3E 50 B2 07 4F FD");
 }
 
 TEST(MidiImport, Format1TracksMergeByTickOntoTheirOwnChannels) {
@@ -241,46 +241,110 @@ TEST(MidiImport, TempoChangesAndTimeSignaturesFillTheTempoList) {
   EXPECT_EQ(length.lengthMs, 1250);
 }
 
-TEST(MidiImport, ControllersProgramsAndBendsAreKeptOthersDroppedAndCounted) {
+// The value of controller `c` (1..7) in force at `tick` on a channel.
+int controllerAt(const ChannelEvents& ch, int c, int32_t tick) {
+  int value = c == 7 ? 127 : 0;
+  for (const ControllerEvent& e : ch.controllers[size_t(c - 1)]) {
+    if (e.tick <= tick) value = e.value;
+  }
+  return value;
+}
+
+TEST(MidiImport, FileControllersBecomeTheBanksControllersAndNoteLengths) {
   Track t;
   t.at(0, {0x90, 60, 100})
-      .at(10, {0xB0, 1, 20})
-      .at(0, {0xB0, 7, 90})
-      .at(0, {0xB0, 10, 30})   // pan: no such list
-      .at(0, {0xB0, 64, 127})  // sustain pedal
-      .at(5, {0xC0, 3})
-      .at(5, {0xE0, 0x10, 0x50})
-      .at(0, {0xA0, 60, 30})  // key pressure
-      .at(0, {0xD0, 40})      // channel pressure
+      .at(10, {0xB0, 1, 20})   // modulation: as it is
+      .at(0, {0xB0, 7, 90})    // volume x expression, squared: 64
+      .at(0, {0xB0, 10, 0})    // pan full left
+      .at(0, {0xB0, 64, 127})  // pedal down
+      .at(5, {0xC0, 3})        // program change: the synthesizer clears 1..6
+      .at(5, {0xE0, 0, 0x60})  // bend +1 semitone at the default range
+      .at(0, {0xB0, 11, 64})   // expression half: 16
+      .at(0, {0xA0, 60, 30})   // key pressure
+      .at(0, {0xD0, 40})       // channel pressure
       .at(0, {0xF0, 3, 0x7E, 0x01, 0xF7})
       .at(0, {0xFF, 0x03, 4, 'l', 'e', 'a', 'd'})  // track name
       .at(0, {0xB0, 0, 1})                         // bank select
-      .at(10, {0x80, 60, 0})
-      .end();
+      .at(10, {0x80, 60, 0})                       // held by the pedal
+      .at(10, {0xB0, 10, 127})                     // pan full right
+      .at(0, {0xB0, 101, 0})                       // registered parameter 0: bend range
+      .at(0, {0xB0, 100, 0})
+      .at(0, {0xB0, 6, 12})  // 12 semitones: the bend now reaches +6
+      .at(0, {0xB0, 99, 1})  // a non-registered parameter: its data entry is dropped
+      .at(0, {0xB0, 6, 2})
+      .at(10, {0xB0, 64, 0})  // pedal up: tick 50 ends the note
+      .at(10, {0x90, 62, 90})
+      .at(0, {0xB0, 64, 100})
+      .at(5, {0x80, 62, 0})
+      .at(5, {0x90, 62, 90})   // struck again while held: the held one ends
+      .at(10, {0xB0, 121, 0})  // reset: pedal up, no bend, full expression
+      .at(10, {0xB0, 123, 0})  // all notes off
+      .end(10);
   const Imported r = import(smf(0, 96, {t}));
   const ChannelEvents& ch = r.tune.channels[0];
-  ASSERT_EQ(ch.controllers[6].size(), 1u);
-  EXPECT_EQ(ch.controllers[6][0].value, 90);
-  ASSERT_EQ(ch.programs.size(), 1u);
-  EXPECT_EQ(ch.programs[0].tick, 15);
-  ASSERT_EQ(ch.bends.size(), 1u);
-  EXPECT_EQ(ch.bends[0].first, 0x10);
-  EXPECT_EQ(ch.bends[0].second, 0x50);
-  EXPECT_EQ(r.summary.otherControllers, 3);
+  using N = std::pair<int32_t, int>;
+  EXPECT_EQ(notesOf(ch),
+            (std::vector<N>{
+                {0, 60100}, {50, 60000}, {60, 62090}, {70, 62000}, {70, 62090}, {90, 62000}}));
+  EXPECT_EQ(r.summary.notesSustained, 2);
+  EXPECT_EQ(r.summary.notesClosedAtEnd, 0);
+
+  // Controller values in force: (tick, cc1 .. cc7).
+  auto at = [&](int32_t tick) {
+    std::array<int, 7> v{};
+    for (int c = 1; c <= 7; ++c) v[size_t(c - 1)] = controllerAt(ch, c, tick);
+    return v;
+  };
+  EXPECT_EQ(at(0), (std::array<int, 7>{0, 0, 0, 0, 0, 0, 79}));      // general MIDI start
+  EXPECT_EQ(at(10), (std::array<int, 7>{20, 0, 64, 0, 0, 0, 64}));   // full left
+  EXPECT_EQ(at(20), (std::array<int, 7>{20, 0, 64, 0, 0, 2, 16}));   // +1 semitone
+  EXPECT_EQ(at(40), (std::array<int, 7>{20, 64, 0, 0, 0, 12, 16}));  // full right, +6
+  EXPECT_EQ(at(70), (std::array<int, 7>{20, 64, 0, 0, 0, 12, 16}));
+  EXPECT_EQ(at(80), (std::array<int, 7>{0, 64, 0, 0, 0, 0, 64}));  // after the reset
+  EXPECT_EQ(r.summary.bends, 1);
+  EXPECT_EQ(r.summary.otherControllers, 3);  // bank select, the NRPN and its data
   EXPECT_EQ(r.summary.pressure, 2);
   EXPECT_EQ(r.summary.sysEx, 1);
   EXPECT_EQ(r.summary.otherMeta, 1);
+  EXPECT_TRUE(ch.bends.empty());  // the synthesizer would not act on them
   const std::string line = r.summary.line();
   EXPECT_EQ(line.find('\n'), std::string::npos);
-  EXPECT_NE(line.find("3 controllers other than 1-7"), std::string::npos) << line;
+  EXPECT_NE(line.find("3 other controllers"), std::string::npos) << line;
+  EXPECT_NE(line.find("2 note ends held by the pedal"), std::string::npos) << line;
   EXPECT_NE(line.find("1 SysEx"), std::string::npos) << line;
 
-  // The program change at tick 15 reaches the synthesizer, followed by
-  // controller 1 given again (the synthesizer clears it on a program change).
+  // The program change at tick 15 reaches the synthesizer with the
+  // controllers given again (it clears 1..6 on a program change).
   const auto sink = playRecorded(r.tune);
   bool found = false;
-  for (const std::string& list : sink->hexLists()) found = found || list == "C0 03 B0 01 14 FD";
+  for (const std::string& list : sink->hexLists()) {
+    found = found || list == "C0 03 B0 01 14 03 40 FD";
+  }
   EXPECT_TRUE(found);
+}
+
+TEST(MidiImport, BendPanAndLevelValues) {
+  // (bend, range in cents) -> (down, fine, up): the transpose they make is
+  // (up - down) / 2 + fine / 64 semitones.
+  struct Case {
+    int bend, cents, down, fine, up;
+  };
+  for (const Case& c :
+       {Case{8192, 200, 0, 0, 0}, Case{16383, 200, 0, 0, 4}, Case{0, 200, 4, 0, 0},
+        Case{8192 + 1024, 200, 0, 16, 0}, Case{8192 - 1024, 200, 1, 16, 0},
+        Case{16383, 1200, 0, 0, 24}, Case{0, 12700, 127, 0, 0}, Case{16383, 9900, 0, 127, 127}}) {
+    const midi::BendValues v = midi::bendValues(c.bend, c.cents);
+    EXPECT_EQ((std::array<int, 3>{v.down, v.fine, v.up}),
+              (std::array<int, 3>{c.down, c.fine, c.up}))
+        << c.bend << " at " << c.cents << " cents";
+  }
+  EXPECT_EQ(midi::panValues(0).left, 64);
+  EXPECT_EQ(midi::panValues(64).left + midi::panValues(64).right, 0);
+  EXPECT_EQ(midi::panValues(127).right, 64);
+  EXPECT_EQ(midi::panValues(96).right, 33);
+  EXPECT_EQ(midi::levelValue(127, 127), 127);
+  EXPECT_EQ(midi::levelValue(0, 127), 0);
+  EXPECT_EQ(midi::levelValue(127, 64), 32);
 }
 
 TEST(MidiImport, AtTickZeroEachListDeliversItsLastValueAndChordsStayWhole) {
@@ -302,7 +366,7 @@ TEST(MidiImport, AtTickZeroEachListDeliversItsLastValueAndChordsStayWhole) {
   const auto sink = playRecorded(r.tune);
   const std::vector<std::string> lists = sink->hexLists();
   ASSERT_GE(lists.size(), 2u);
-  EXPECT_EQ(lists[0], "C0 04 B0 07 40 E0 00 40 90 3C 5A 40 5A 43 5A FD");
+  EXPECT_EQ(lists[0], "C0 04 B0 04 00 07 20 90 3C 5A 40 5A 43 5A FD");
   // The notes still held at the file's end (tick 96) end there too.
   EXPECT_EQ(lists[1], "C0 01 90 3C 00 40 00 43 00 FD");
   EXPECT_EQ(r.summary.merged, 4);
@@ -681,6 +745,85 @@ TEST(MidiBank, DrumKitSoundsChangeWithTheKey) {
   const std::vector<float> low = playNote(bank, 9, 0, 41, 0.3);
   const std::vector<float> high = playNote(bank, 9, 0, 45, 0.3);
   EXPECT_GT(crossingsPerSecond(high, 2205), crossingsPerSecond(low, 2205));
+}
+
+namespace {
+
+// A whole file through the default bank: interleaved stereo.
+std::vector<float> renderWithBank(const Bytes& file, double seconds) {
+  const Imported r = import(file, defaultBank());
+  SynthSink sink;
+  auto loaded = loadTune(r.tune, &sink);
+  const int frames = int(seconds * 44100);
+  std::vector<float> out(2 * size_t(frames));
+  renderFrames(*loaded->player, out.data(), frames);
+  return out;
+}
+
+std::vector<float> sideOf(const std::vector<float>& stereo, int side, double from, double to) {
+  std::vector<float> out;
+  for (size_t i = size_t(from * 44100); i < size_t(to * 44100) && 2 * i + 1 < stereo.size(); ++i) {
+    out.push_back(stereo[2 * i + size_t(side)]);
+  }
+  return out;
+}
+
+double dbOf(double ratio) {
+  return 20.0 * std::log10(ratio);
+}
+
+}  // namespace
+
+TEST(MidiBank, PedalPanVolumeAndBendAsAListenerHearsThem) {
+  // Pedal: an organ note of 0.1 s (96 ticks = 0.5 s) with the pedal held to
+  // 1.0 s keeps sounding until the pedal lifts; without it only the room's
+  // echo is left.
+  auto organ = [](bool pedal) {
+    Track t;
+    t.at(0, {0xC0, 16}).at(0, {0xB0, 64, uint8_t(pedal ? 127 : 0)}).at(0, {0x90, 60, 100});
+    t.at(19, {0x80, 60, 0}).at(173, {0xB0, 64, 0}).end(200);
+    return renderWithBank(smf(0, 96, {t}), 2.2);
+  };
+  const std::vector<float> held = organ(true), plain = organ(false);
+  const double attack = rms(sideOf(held, 0, 0.02, 0.1));
+  EXPECT_GT(rms(sideOf(held, 0, 0.5, 0.95)), 0.5 * attack);
+  EXPECT_LT(rms(sideOf(plain, 0, 0.5, 0.95)), 0.1 * attack);
+  EXPECT_LT(rms(sideOf(held, 0, 1.8, 2.2)), 0.1 * attack);  // lifted at 1.0 s
+
+  // Pan and level: a piano note panned hard left is at least 12 dB louder on
+  // the left (the room's echo reaches both sides); hard right the opposite;
+  // expression 64 takes 12 dB off (the square of each, as general MIDI has it).
+  auto piano = [](int pan, int expression) {
+    Track t;
+    t.at(0, {0xB0, 10, uint8_t(pan)}).at(0, {0xB0, 11, uint8_t(expression)});
+    t.at(0, {0x90, 60, 100}).at(96, {0x80, 60, 0}).end();
+    return renderWithBank(smf(0, 96, {t}), 0.4);
+  };
+  const std::vector<float> left = piano(0, 127), right = piano(127, 127), centre = piano(64, 127);
+  const std::vector<float> soft = piano(64, 64);
+  EXPECT_GT(dbOf(rms(sideOf(left, 0, 0, 0.25)) / rms(sideOf(left, 1, 0, 0.25))), 12.0);
+  EXPECT_GT(dbOf(rms(sideOf(right, 1, 0, 0.25)) / rms(sideOf(right, 0, 0, 0.25))), 12.0);
+  EXPECT_NEAR(dbOf(rms(sideOf(centre, 0, 0, 0.4)) / rms(sideOf(centre, 1, 0, 0.4))), 0.0, 1.0);
+  EXPECT_NEAR(dbOf(rms(sideOf(soft, 0, 0, 0.4)) / rms(sideOf(centre, 0, 0, 0.4))), -12.0, 1.5);
+
+  // Bend: the flute's A (440 Hz) bent fully up sounds 2 semitones higher at
+  // the default range, 12 after the registered range is set to 12, and
+  // falls back when the bend returns to the centre.
+  auto flute = [](int rangeSemitones) {
+    Track t;
+    t.at(0, {0xC0, 73});
+    if (rangeSemitones != 2) {
+      t.at(0, {0xB0, 101, 0}).at(0, {0xB0, 100, 0}).at(0, {0xB0, 6, uint8_t(rangeSemitones)});
+    }
+    t.at(0, {0x90, 69, 100}).at(96, {0xE0, 0x7F, 0x7F}).at(96, {0xE0, 0, 0x40});
+    t.at(96, {0x80, 69, 0}).end();
+    return renderWithBank(smf(0, 96, {t}), 1.5);
+  };
+  const std::vector<float> two = flute(2), twelve = flute(12);
+  EXPECT_NEAR(frequencyOf(sideOf(two, 0, 0.2, 0.45), 44100.0), 440.0, 440.0 * 0.005);
+  EXPECT_NEAR(frequencyOf(sideOf(two, 0, 0.7, 0.95), 44100.0), 493.88, 493.88 * 0.005);
+  EXPECT_NEAR(frequencyOf(sideOf(twelve, 0, 0.7, 0.95), 44100.0), 880.0, 880.0 * 0.005);
+  EXPECT_NEAR(frequencyOf(sideOf(twelve, 0, 1.2, 1.45), 44100.0), 440.0, 440.0 * 0.005);
 }
 
 TEST(MidiBank, BadBanksAreReportedWithFileAndLine) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 
 namespace midi {
@@ -11,8 +12,6 @@ namespace {
 constexpr int kNoteCount = 128;
 constexpr int kSpeechChannelIndex = 15;  // the synthesizer's speech channel
 constexpr int kFamilySize = 8;
-constexpr int kFirstController = 1;
-constexpr int kLastController = kControllerListCount;  // 7
 // A program change clears controllers 1..6 in the synthesizer; 7 is kept.
 constexpr int kClearedControllers = 6;
 constexpr int kTempoBytes = 3;
@@ -20,6 +19,36 @@ constexpr int kTimeSignatureMinBytes = 2;
 constexpr int kTimeSignatureAuxByte = 3;
 constexpr uint8_t kDefaultMetreAux = 8;  // 32nd notes per quarter
 constexpr int kMaxDenominatorPower = 7;  // 2^7 = 128 still fits a byte
+
+// The file's controllers that mean something to the import.
+enum : uint8_t {
+  kCcModulation = 1,
+  kCcDataEntry = 6,
+  kCcVolume = 7,
+  kCcPan = 10,
+  kCcExpression = 11,
+  kCcDataEntryLsb = 38,
+  kCcSustain = 64,
+  kCcNrpnLsb = 98,
+  kCcNrpnMsb = 99,
+  kCcRpnLsb = 100,
+  kCcRpnMsb = 101,
+  kCcAllSoundOff = 120,
+  kCcResetControllers = 121,
+  kCcAllNotesOff = 123,  // and the mode messages 124..127, which also end notes
+};
+
+constexpr int kDefaultVolume = 100;  // a general MIDI channel's volume before any is given
+constexpr int kFullExpression = 127;
+constexpr int kCentrePan = 64;
+constexpr int kBendCentre = 8192;
+constexpr int kDefaultBendRangeCents = 200;
+constexpr int kNullParameter = 0x3FFF;
+constexpr int kBendRangeParameter = 0;
+constexpr int kPedalDown = 64;
+constexpr int kMaxControllerValue = 127;
+constexpr int kFineSteps = 64;        // fine bend steps per semitone
+constexpr int kCoarseFineSteps = 32;  // fine steps per coarse (half semitone) step
 
 enum : uint8_t {
   kNoteOff = 0x80,
@@ -94,15 +123,18 @@ class Importer {
     return true;
   }
 
-  // Notes still held at the file's end are ended there.
+  // Notes still held at the file's end, by a key or by the pedal, are ended
+  // there.
   void closeHeldNotes(TuneDescription& out) {
     for (int ch = 0; ch < kChannelCount; ++ch) {
+      Part& state = channels_[ch];
       for (int key = 0; key < kNoteCount; ++key) {
-        for (int n = 0; n < held_[ch][key]; ++n) {
+        const int count = state.keyDown[key] + state.sustained[key];
+        for (int n = 0; n < count; ++n) {
           out.channels[size_t(ch)].notes.push_back({int32_t(lastTick_), uint8_t(key), 0});
-          ++summary_.notesClosedAtEnd;
         }
-        held_[ch][key] = 0;
+        summary_.notesClosedAtEnd += count;
+        state.keyDown[key] = state.sustained[key] = 0;
       }
     }
   }
@@ -110,30 +142,45 @@ class Importer {
   int64_t lastTick() const { return lastTick_; }
 
  private:
+  // What the file's channel holds besides its notes: the pedal, the keys
+  // still down and the notes the pedal holds, the values the synthesizer's
+  // controllers are computed from, and the last value sent for each.
+  struct Part {
+    bool pedal = false;
+    int keyDown[kNoteCount] = {};    // note starts not yet ended by the file
+    int sustained[kNoteCount] = {};  // ended by the file, held by the pedal
+    uint8_t volume = kDefaultVolume;
+    uint8_t expression = kFullExpression;
+    uint8_t pan = kCentrePan;
+    int bend = kBendCentre;
+    int rangeCents = kDefaultBendRangeCents;
+    int rpn = kNullParameter;  // the registered parameter data entry changes
+    int sent[kControllerListCount + 1] = {0, 0, 0, 0, 0, 0, 0, -1};
+  };
+
   void channelMessage(const SmfEvent& e, TuneDescription& out) {
     const int ch = e.status & 0x0F;
     ChannelEvents& events = out.channels[size_t(ch)];
+    Part& state = channels_[ch];
     const int32_t tick = int32_t(e.tick);
     const uint8_t a = e.data[0], b = e.data[1];
     switch (e.status & 0xF0) {
       case kNoteOn:
         if (b != 0) {
+          // A key struck again while the pedal holds it ends the held note
+          // first, as a damper lifted and dropped would.
+          endSustained(events, state, a, tick);
           events.notes.push_back({tick, a, b});
-          ++held_[ch][a];
+          ++state.keyDown[a];
           ++summary_.notes;
           break;
         }
         [[fallthrough]];  // velocity 0 ends the note
       case kNoteOff:
-        events.notes.push_back({tick, a, 0});
-        if (held_[ch][a] > 0) --held_[ch][a];
+        keyUp(events, state, a, tick);
         break;
       case kControl:
-        if (a >= kFirstController && a <= kLastController) {
-          putLatest(events.controllers[size_t(a - 1)], ControllerEvent{tick, b}, summary_.merged);
-        } else {
-          ++summary_.otherControllers;
-        }
+        control(events, state, a, b, tick);
         break;
       case kProgram:
         if (ch == kDrumChannel) {
@@ -143,13 +190,142 @@ class Importer {
         }
         break;
       case kPitchBend:
-        putLatest(events.bends, BendEvent{tick, a, b}, summary_.merged);
+        state.bend = a | (b << 7);
+        sendBend(events, state, tick);
+        ++summary_.bends;
         break;
       case kKeyPressure:
       case kChannelPressure:
         ++summary_.pressure;
         break;
     }
+  }
+
+  void keyUp(ChannelEvents& events, Part& state, uint8_t key, int32_t tick) {
+    if (state.keyDown[key] > 0) {
+      --state.keyDown[key];
+      if (state.pedal) {
+        ++state.sustained[key];
+        ++summary_.notesSustained;
+        return;
+      }
+    } else if (state.pedal) {
+      return;  // no such note; nothing to hold
+    }
+    events.notes.push_back({tick, key, 0});
+  }
+
+  void endSustained(ChannelEvents& events, Part& state, uint8_t key, int32_t tick) {
+    for (; state.sustained[key] > 0; --state.sustained[key]) {
+      events.notes.push_back({tick, key, 0});
+    }
+  }
+
+  void setPedal(ChannelEvents& events, Part& state, bool down, int32_t tick) {
+    state.pedal = down;
+    if (down) return;
+    for (int key = 0; key < kNoteCount; ++key) endSustained(events, state, uint8_t(key), tick);
+  }
+
+  // Every note of the channel ends now; with `evenHeld` also those the pedal
+  // holds.
+  void allNotesOff(ChannelEvents& events, Part& state, int32_t tick, bool evenHeld) {
+    for (int key = 0; key < kNoteCount; ++key) {
+      while (state.keyDown[key] > 0) keyUp(events, state, uint8_t(key), tick);
+    }
+    if (evenHeld) setPedal(events, state, false, tick);
+  }
+
+  void send(ChannelEvents& events, Part& state, int controller, int value, int32_t tick) {
+    if (state.sent[controller] == value) return;
+    state.sent[controller] = value;
+    putLatest(events.controllers[size_t(controller - 1)], ControllerEvent{tick, uint8_t(value)},
+              summary_.merged);
+  }
+
+  void sendLevel(ChannelEvents& events, Part& state, int32_t tick) {
+    send(events, state, kLevelController, levelValue(state.volume, state.expression), tick);
+  }
+
+  void sendPan(ChannelEvents& events, Part& state, int32_t tick) {
+    const PanValues v = panValues(state.pan);
+    send(events, state, kPanRightController, v.right, tick);
+    send(events, state, kPanLeftController, v.left, tick);
+  }
+
+  void sendBend(ChannelEvents& events, Part& state, int32_t tick) {
+    const BendValues v = bendValues(state.bend, state.rangeCents);
+    send(events, state, kBendDownController, v.down, tick);
+    send(events, state, kBendFineController, v.fine, tick);
+    send(events, state, kBendUpController, v.up, tick);
+  }
+
+  void control(ChannelEvents& events, Part& state, uint8_t controller, uint8_t value,
+               int32_t tick) {
+    switch (controller) {
+      case kCcModulation:
+        send(events, state, kModulationController, value, tick);
+        break;
+      case kCcVolume:
+        state.volume = value;
+        sendLevel(events, state, tick);
+        break;
+      case kCcExpression:
+        state.expression = value;
+        sendLevel(events, state, tick);
+        break;
+      case kCcPan:
+        state.pan = value;
+        sendPan(events, state, tick);
+        break;
+      case kCcSustain:
+        setPedal(events, state, value >= kPedalDown, tick);
+        break;
+      case kCcRpnLsb:
+        state.rpn = (state.rpn & ~0x7F) | value;
+        break;
+      case kCcRpnMsb:
+        state.rpn = (state.rpn & 0x7F) | (value << 7);
+        break;
+      case kCcNrpnLsb:
+      case kCcNrpnMsb:
+        state.rpn = kNullParameter;  // data entry now goes to a parameter not kept
+        ++summary_.otherControllers;
+        return;
+      case kCcDataEntry:
+      case kCcDataEntryLsb:
+        if (state.rpn != kBendRangeParameter) {
+          ++summary_.otherControllers;
+          return;
+        }
+        if (controller == kCcDataEntry) {
+          state.rangeCents = value * 100 + state.rangeCents % 100;
+        } else {
+          state.rangeCents = state.rangeCents / 100 * 100 + std::min<int>(value, 99);
+        }
+        sendBend(events, state, tick);
+        break;
+      case kCcAllSoundOff:
+        allNotesOff(events, state, tick, true);
+        break;
+      case kCcResetControllers:
+        state.expression = kFullExpression;
+        state.bend = kBendCentre;
+        state.rpn = kNullParameter;
+        setPedal(events, state, false, tick);
+        send(events, state, kModulationController, 0, tick);
+        sendLevel(events, state, tick);
+        sendBend(events, state, tick);
+        break;
+      default:
+        if (controller >= kCcAllNotesOff) {
+          allNotesOff(events, state, tick, false);
+          break;
+        }
+        ++summary_.otherControllers;
+        return;
+    }
+    ++summary_.controllerMessages;
   }
 
   bool meta(const SmfEvent& e, TuneDescription& out) {
@@ -213,7 +389,7 @@ class Importer {
   int64_t lastTick_ = 0;
   int64_t mergedTempo_ = 0;  // tempo and metre at one tick share a record: not counted
   TempoEvent metre_;
-  int held_[kChannelCount][kNoteCount] = {};
+  Part channels_[kChannelCount];
 };
 
 // A tune channel without notes can carry nothing else.
@@ -366,7 +542,6 @@ void countKept(const TuneDescription& tune, ImportSummary& summary) {
     if (c.notes.empty()) continue;
     ++summary.channels;
     summary.programChanges += int64_t(c.programs.size());
-    summary.bends += int64_t(c.bends.size());
     for (const auto& list : c.controllers) summary.controllerChanges += int64_t(list.size());
   }
   summary.tempoRecords = int(tune.tempo.size());
@@ -377,23 +552,67 @@ void appendCount(std::string& text, int64_t count, const char* what) {
   text += (text.empty() ? "" : ", ") + std::to_string(count) + " " + what;
 }
 
+// Every channel that plays starts at the level of a general MIDI channel
+// that has not been given a volume (the synthesizer's own start is full).
+void giveDefaultLevels(TuneDescription& tune) {
+  for (ChannelEvents& ch : tune.channels) {
+    if (ch.notes.empty()) continue;
+    auto& level = ch.controllers[size_t(kLevelController - 1)];
+    if (level.empty() || level.front().tick > 0) {
+      level.insert(level.begin(), {0, uint8_t(levelValue(kDefaultVolume, kFullExpression))});
+    }
+  }
+}
+
 }  // namespace
 
+int levelValue(int volume, int expression) {
+  const double v = volume / 127.0, e = expression / 127.0;
+  return int(std::lrint(kMaxControllerValue * v * v * e * e));
+}
+
+PanValues panValues(int pan) {
+  PanValues v;
+  if (pan > kCentrePan) {
+    v.right = int(std::lrint((pan - kCentrePan) * 64.0 / (kMaxControllerValue - kCentrePan)));
+  } else {
+    v.left = kCentrePan - pan;
+  }
+  return v;
+}
+
+BendValues bendValues(int bend, int rangeCents) {
+  const double semitones = double(bend - kBendCentre) / kBendCentre * rangeCents / 100.0;
+  const long steps = std::lrint(semitones * kFineSteps);
+  BendValues v;
+  if (steps >= 0) {
+    v.up = int(std::min<long>(steps / kCoarseFineSteps, kMaxControllerValue));
+    v.fine = int(std::min<long>(steps - long(v.up) * kCoarseFineSteps, kMaxControllerValue));
+  } else {
+    v.down = int(
+        std::min<long>((-steps + kCoarseFineSteps - 1) / kCoarseFineSteps, kMaxControllerValue));
+    v.fine = int(std::max<long>(steps + long(v.down) * kCoarseFineSteps, 0));
+  }
+  return v;
+}
+
 std::string ImportSummary::line() const {
-  char head[200];
+  char head[300];
   std::snprintf(head, sizeof head,
                 "%lld notes on %d channels, %d tempo records, %lld program changes, %lld "
-                "controller changes, %lld bends, %lld ticks",
+                "controller changes (from %lld controller messages and %lld bends), %lld ticks",
                 (long long)notes, channels, tempoRecords, (long long)programChanges,
-                (long long)controllerChanges, (long long)bends, (long long)lengthTicks);
+                (long long)controllerChanges, (long long)controllerMessages, (long long)bends,
+                (long long)lengthTicks);
   std::string adjusted;
   appendCount(adjusted, merged, "same-tick values merged");
   appendCount(adjusted, restoredControllers, "controllers restored after program changes");
+  appendCount(adjusted, notesSustained, "note ends held by the pedal");
   appendCount(adjusted, notesClosedAtEnd, "notes ended at the end");
   appendCount(adjusted, metresAdjusted, "time signatures adjusted");
   appendCount(adjusted, programsSubstituted, "programs played by a relative");
   std::string dropped;
-  appendCount(dropped, otherControllers, "controllers other than 1-7");
+  appendCount(dropped, otherControllers, "other controllers");
   appendCount(dropped, pressure, "pressure messages");
   appendCount(dropped, drumPrograms, "drum-channel program changes");
   appendCount(dropped, sysEx, "SysEx messages");
@@ -422,6 +641,7 @@ bool importSmf(const SmfFile& smf, const uint8_t* bytes, const Bank& bank, TuneD
   if (!importer.walk(smf, out)) return false;
   importer.closeHeldNotes(out);
   dropListsOfSilentChannels(out, summary);
+  giveDefaultLevels(out);
   moveOffSpeechChannel(out, summary);
   for (ChannelEvents& ch : out.channels) restoreControllers(ch, summary);
   if (!buildPatches(bank, out, summary, error)) return false;

@@ -8,9 +8,13 @@
 // highest channel the file leaves free (channels are numbered from 0, as
 // `tune inspect` shows them).
 //
-// What a tune can hold is carried over: notes, program changes, controllers
-// 1..7, pitch bend, every tempo change and time signature. Everything else is
-// dropped and counted in the summary.
+// The synthesizer knows notes, programs and seven controllers whose meaning
+// each patch gives by its routes. The importer turns what a MIDI file says
+// into those: the sustain pedal into note lengths; volume, expression, pan,
+// the modulation wheel and pitch bend (with its registered range) into the
+// seven controllers below, which every patch of the bank routes to its level,
+// pan and pitch. Tempo changes and time signatures are kept. Everything else
+// is dropped and counted in the summary.
 #include <array>
 #include <cstdint>
 #include <string>
@@ -22,6 +26,41 @@
 namespace midi {
 
 constexpr int kDrumChannel = 9;
+
+// The synthesizer controllers an import drives, and what the bank's patches
+// do with them.
+enum : int {
+  kModulationController = 1,  // the modulation wheel as it is: vibrato depth
+  kPanRightController = 2,    // pan right of the centre: +1 per step
+  kPanLeftController = 3,     // pan left of the centre: -1 per step
+  kBendDownController = 4,    // transpose -1/2 semitone per step
+  kBendFineController = 5,    // transpose +1/64 semitone per step
+  kBendUpController = 6,      // transpose +1/2 semitone per step
+  kLevelController = 7,       // channel volume, linear
+};
+
+// Channel volume and expression (0..127 each) as the level controller: the
+// product of their squares, the loudness curve of a general MIDI renderer.
+int levelValue(int volume, int expression);
+
+// A MIDI pan position (0 left, 64 centre, 127 right) as the two pan
+// controllers; one of them is always 0.
+struct PanValues {
+  int right = 0;
+  int left = 0;
+};
+PanValues panValues(int pan);
+
+// A 14-bit pitch bend (8192 = none) at a range in cents (the registered
+// parameter 0, 200 by default) as the three bend controllers: half
+// semitones up or down and 64ths of a semitone up; transpose =
+// (up - down) / 2 + fine / 64.
+struct BendValues {
+  int down = 0;
+  int fine = 0;
+  int up = 0;
+};
+BendValues bendValues(int bend, int rangeCents);
 
 // The sounds an import draws on: melodic programs by MIDI program number
 // (a bank need not define all 128; a missing program falls back to another
@@ -39,8 +78,9 @@ struct ImportSummary {
   int channels = 0;   // channels with notes
   int tempoRecords = 0;
   int64_t programChanges = 0;
-  int64_t controllerChanges = 0;
-  int64_t bends = 0;
+  int64_t controllerChanges = 0;   // synthesizer controller records kept
+  int64_t controllerMessages = 0;  // the file's controllers turned into them or into note ends
+  int64_t bends = 0;               // the file's pitch bends, turned into controllers
   int64_t lengthTicks = 0;
   // Where MIDI channel 15 plays: -1 when it has no notes; 15 when no other
   // channel was free.
@@ -53,12 +93,13 @@ struct ImportSummary {
   // Controllers 1..6 given again after a program change, which clears them
   // in the synthesizer but not in MIDI.
   int64_t restoredControllers = 0;
+  int64_t notesSustained = 0;       // note ends the sustain pedal put off
   int64_t notesClosedAtEnd = 0;     // notes still held at the file's end
   int64_t metresAdjusted = 0;       // time signatures a tune cannot hold as written
   int64_t programsSubstituted = 0;  // programs the bank lacks
 
   // Dropped.
-  int64_t otherControllers = 0;  // controllers 0 and 8..127
+  int64_t otherControllers = 0;  // controllers not turned into anything
   int64_t pressure = 0;          // key and channel pressure
   int64_t drumPrograms = 0;      // program changes on the drum channel
   int64_t sysEx = 0;
