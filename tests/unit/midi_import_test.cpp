@@ -241,6 +241,8 @@ TEST(MidiImport, TempoChangesAndTimeSignaturesFillTheTempoList) {
   EXPECT_EQ(length.lengthMs, 1250);
 }
 
+namespace {
+
 // The value of controller `c` (1..7) in force at `tick` on a channel.
 int controllerAt(const ChannelEvents& ch, int c, int32_t tick) {
   int value = c == 7 ? 127 : 0;
@@ -249,6 +251,8 @@ int controllerAt(const ChannelEvents& ch, int c, int32_t tick) {
   }
   return value;
 }
+
+}  // namespace
 
 TEST(MidiImport, FileControllersBecomeTheBanksControllersAndNoteLengths) {
   Track t;
