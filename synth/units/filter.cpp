@@ -23,10 +23,11 @@ constexpr float kStateVariableMargin = 0.98f;
 // The four-pole stages are stable while p < 1; only sample rates below about
 // 12 kHz push k this far.
 constexpr float kMaxPoleCutoff = 0.9f;
-// Past sqrt(6) the cubic y - y^3/6 changes sign and grows without bound, which
-// the resonance feedback would turn into a runaway; the stage input is held
-// there, where the cubic is back at zero, so the output stays within +-0.943.
-constexpr float kSaturationLimit = 2.4494898f;
+// The cubic y - y^3/6 rises to its peak 2*sqrt(2)/3 (about 0.943) at
+// y = sqrt(2) and falls back past it, to zero at sqrt(6) and then without
+// bound. The stage input is held at the peak, so a louder input saturates
+// instead of coming out quieter, and the resonance feedback cannot run away.
+constexpr float kSaturationLimit = 1.41421356f;
 
 void setupStateVariable(Filter& f, float cutoff, float resonance) {
   // Resonance past 128 would make the damping negative and the filter grow

@@ -346,6 +346,26 @@ TEST(FilterSafety, FourPoleStaysBoundedUnderOverload) {
   }
 }
 
+// The last stage saturates on a curve that rises to its peak and holds it: a
+// louder input into the four-pole low-pass never comes out quieter (three
+// full-level pulse oscillators once came out at a quarter of one).
+TEST(FilterSafety, LouderFourPoleInputIsNeverQuieter) {
+  for (float cutoff : {kMidCutoff, 110.0f, 127.0f}) {
+    for (float resonance : {0.0f, 64.0f}) {
+      double previous = 0.0;
+      for (float amplitude : {0.5f, 1.0f, 2.0f, 3.0f, 6.0f}) {
+        Filter f = makeFilter(6.0f, cutoff, resonance);
+        std::vector<float> buf(44100);
+        for (size_t i = 0; i < buf.size(); ++i) buf[i] = ((i / 100) & 1) ? amplitude : -amplitude;
+        renderTicks(f, buf);
+        const double level = rmsOf(buf, 22050, 44100);
+        EXPECT_GE(level, previous) << cutoff << " " << resonance << " " << amplitude;
+        previous = level;
+      }
+    }
+  }
+}
+
 // Below about 36 kHz the cutoff coefficients reach past the state-variable
 // step's stability limit; the filter must still settle.
 TEST(FilterSafety, LowSampleRatesStayStableAtTheTopCutoff) {
