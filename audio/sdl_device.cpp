@@ -1,6 +1,7 @@
 #include "audio/sdl_device.h"
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 #include <cstdio>
 #include <cstring>
@@ -14,10 +15,28 @@ void SDLCALL feedOutput(void* device, Uint8* out, int bytes) {
   static_cast<SdlRingDevice*>(device)->play(out, bytes);
 }
 
+void ignoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
+
+// ALSA's library prints its own diagnostics on stderr while SDL probes for a
+// device: a dozen lines on a machine without a sound card. SDL loads the
+// library at run time; loading the same instance here first lets us give it
+// a silent error handler. Nothing is lost: SDL still says why no device
+// opened. The library stays loaded, as SDL keeps using it.
+void silenceAlsaDiagnostics() {
+  using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+  using SetHandler = int (*)(Handler);
+  void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_GLOBAL);
+  if (!alsa) return;
+  if (auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"))) {
+    set(ignoreAlsaMessage);
+  }
+}
+
 }  // namespace
 
 DeviceStatus SdlRingDevice::open() {
   error_[0] = '\0';
+  silenceAlsaDiagnostics();
   if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
     keepError();
     return DeviceStatus::Failed;

@@ -53,7 +53,7 @@ int playTune(Playback& pb, const uint8_t* image, size_t size, ParseResult* why) 
 
   if (isActive(p)) stopTune(pb);
   p.msPerSecond = kMsPerSecond;
-  p.sampleRate = kDefaultSampleRate;
+  p.sampleRate = pb.sampleRate;
   p.tune = parsed;
   p.positionFrames = 0;
   resetSequencer(p);

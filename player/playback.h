@@ -21,7 +21,10 @@ struct Playback {
   PlayerState player;            // its sink is set by the owner before playTune
   AudioStream stream;            // opened by playTune, closed by stopTune
   RingDevice* device = nullptr;  // where the stream plays; null: no sound at all
-  TuneLength measured;           // the last measuring pass
+  // The rate playTune renders at: a device plays kStreamSampleRate; offline
+  // renders (no device) may choose any rate the synthesizer serves.
+  int32_t sampleRate = kDefaultSampleRate;
+  TuneLength measured;  // the last measuring pass
 
   Playback() = default;
   Playback(const Playback&) = delete;

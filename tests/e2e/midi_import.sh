@@ -38,7 +38,7 @@ grep -Eq "^ +10 +4 +1 " "$tmp/inspect.txt" || { cat "$tmp/inspect.txt" >&2; fail
 grep -Eq "^ +1 +2 +0 .* 2$" "$tmp/inspect.txt" || { cat "$tmp/inspect.txt" >&2; fail "channel 1 counts"; }
 
 # The MIDI file renders directly; the sound lasts about the file's second.
-"$tool" render "$tmp/song.mid" "$tmp/song.wav" 2>"$tmp/render.log" ||
+"$tool" render "$tmp/song.mid" "$tmp/song.wav" --exact 2>"$tmp/render.log" ||
   { cat "$tmp/render.log" >&2; fail "render of the MIDI file failed"; }
 python3 - "$tmp/song.wav" <<'PY' || fail "rendered sound"
 import math, struct, sys, wave

@@ -47,6 +47,12 @@ expect 2 no-such-command
 expect 2
 expect 2 render "$img" "$tmp/work/x.wav" --seconds nan
 expect 2 play "$img" --from-ms -1
+expect 2 render "$img" "$tmp/work/x.mp3"
+grep -q "\.wav, \.flac or \.ogg" "$tmp/err.txt" || fail "no list of formats: $(cat "$tmp/err.txt")"
+expect 2 render "$img" "$tmp/work/x.flac" --float
+expect 2 render "$img" "$tmp/work/x.wav" --rate 8000
+expect 2 render "$img" "$tmp/work/x.wav" --seconds 0.00001
+expect 1 render "$img" "$tmp/work/x.wav" --from-ms 2000000000
 expect 2 import-midi "$tmp/work/n.mid" "$tmp/work/x.tune" --patches
 expect 1 play "$tmp/work/missing.tune"
 expect 0 inspect "$tmp/work/n.mid"
@@ -58,11 +64,11 @@ rm "$tmp/work/cut.mid"
 
 # An output that is an input is refused; the input stays as it was.
 cp "$img" "$tmp/work/keep.img"
-ln "$img" "$tmp/work/hard.img"
-ln -s t.img "$tmp/work/soft.img"
+ln "$img" "$tmp/work/hard.wav"
+ln -s t.img "$tmp/work/soft.wav"
 expect 2 render "$img" "$img"
-expect 2 render "$img" "$tmp/work/hard.img"
-expect 2 render "$img" "$tmp/work/soft.img"
+expect 2 render "$img" "$tmp/work/hard.wav"
+expect 2 render "$img" "$tmp/work/soft.wav"
 grep -q "same file as the input" "$tmp/err.txt" || fail "wording of the refusal: $(cat "$tmp/err.txt")"
 cmp -s "$img" "$tmp/work/keep.img" || fail "render damaged its input"
 cp "$tmp/work/n.mid" "$tmp/work/keep.mid"

@@ -30,6 +30,8 @@ head -c 20 "$tmp/tone.tune" >"$tmp/short.tune"
 expect_error "truncated image" "$tmp/short.tune"
 expect_error "bad option" "$tmp/tone.tune" --seconds -3
 SDL_AUDIODRIVER=no-such-driver expect_error "no audio device" "$tmp/tone.tune"
+# ALSA's library keeps its own diagnostics to itself: still one line.
+SDL_AUDIODRIVER=alsa AUDIODEV=hw:99 expect_error "no such sound card" "$tmp/tone.tune"
 
 # Play, then Ctrl-C. --seconds only guards against a missed signal.
 export SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE="$tmp/out.raw"
