@@ -7,7 +7,7 @@
 # the extension picks WAV, FLAC or Ogg Vorbis.
 
 bin=${ORB_BINARY_DIR:-build}
-writer=$bin/tests/playback_test
+writer=$bin/tests/player_tests
 tool=$bin/tools/tune
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 tmp=$orb_tmp
