@@ -220,7 +220,8 @@ const Image* imageOf(const Platform& platform, int32_t image);
 // Called first for every message of every top-level window of the layer.
 void setEventHook(Platform& platform, EventHook hook);
 // Never waits. Returns the oldest queued layer event, or dispatches at most
-// one system message and returns its code, or 0.
+// one system message and returns its code, or 0. Pointer moves waiting one
+// after another count as one message, the newest.
 int32_t pollEvent(Platform& platform);
 int32_t eventControl(const Platform& platform);
 // Moves `window` with the mouse until the left button is released, as if its

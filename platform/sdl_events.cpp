@@ -43,6 +43,22 @@ bool takeLeftRelease(SDL_Event& release) {
   return found >= 0;
 }
 
+// A run of pointer moves of one window waiting at the head of the queue is
+// taken as its newest, with the relative motion summed. The window system
+// the main loop was designed for keeps at most one pending move, so a click
+// waits behind at most one move however often the pointer reports and however
+// slowly frames are drawn; other events keep their order.
+void takeNewestMotion(SDL_Event& motion) {
+  SDL_Event next;
+  while (SDL_PeepEvents(&next, 1, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) == 1 &&
+         next.type == SDL_MOUSEMOTION && next.motion.windowID == motion.motion.windowID &&
+         SDL_PeepEvents(&next, 1, SDL_GETEVENT, SDL_MOUSEMOTION, SDL_MOUSEMOTION) == 1) {
+    next.motion.xrel += motion.motion.xrel;
+    next.motion.yrel += motion.motion.yrel;
+    motion = next;
+  }
+}
+
 int32_t windowNumber(const Platform& p, uint32_t sdlId) {
   for (int i = 0; i < Platform::kMaxWindows; ++i) {
     if (p.windows[i].sdl && p.windows[i].sdlId == sdlId) return i;
@@ -272,6 +288,7 @@ int32_t pollEvent(Platform& platform) {
   if (!platform.videoReady) return kEventNone;
   SDL_Event e;
   if (!SDL_PollEvent(&e)) return kEventNone;
+  if (e.type == SDL_MOUSEMOTION) takeNewestMotion(e);
   const int32_t code = dispatch(platform, e);
   platform.current = Event{code, -1, -1, 0};
   return code;
