@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <tuple>
 
 namespace midi {
 
@@ -519,21 +520,159 @@ bool buildPatches(const Bank& bank, TuneDescription& tune, ImportSummary& summar
   return true;
 }
 
-// The speech renderer on the speech channel filters everything the channel
-// plays, so MIDI channel 15 moves to the highest channel the file leaves
-// free (never the drum channel). Only a file that uses all sixteen keeps it
-// there.
-void moveOffSpeechChannel(TuneDescription& tune, ImportSummary& summary) {
+// The program in force at `tick` on a channel (0 before any), a change at
+// that tick included.
+int programAt(const std::vector<ProgramEvent>& programs, int32_t tick) {
+  int program = 0;
+  for (const ProgramEvent& p : programs) {
+    if (p.tick > tick) break;
+    program = p.program;
+  }
+  return program;
+}
+
+// The programs a channel's notes start with.
+std::vector<int> programsPlayed(const ChannelEvents& ch) {
+  std::vector<int> out;
+  for (const NoteEvent& n : ch.notes) {
+    if (n.velocity == 0) continue;
+    const int p = programAt(ch.programs, n.tick);
+    if (std::find(out.begin(), out.end(), p) == out.end()) out.push_back(p);
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// The first note start and the last note end of a channel.
+std::pair<int32_t, int32_t> noteSpan(const ChannelEvents& ch) {
+  return {ch.notes.front().tick, ch.notes.back().tick};
+}
+
+size_t controllerRecords(const ChannelEvents& ch) {
+  size_t n = 0;
+  for (const auto& list : ch.controllers) n += list.size();
+  return n;
+}
+
+// How well two channels can share one: 0 when they play the same programs,
+// 1 when one has ended before the other starts (program changes between
+// them cost nothing), 2 otherwise (the second plays the first's programs).
+int sharingCost(const ChannelEvents& a, const ChannelEvents& b) {
+  if (programsPlayed(a) == programsPlayed(b)) return 0;
+  const auto sa = noteSpan(a), sb = noteSpan(b);
+  if (sa.second <= sb.first || sb.second <= sa.first) return 1;
+  return 2;
+}
+
+// Merges list `from` into `into` by tick; at one tick `into`'s records come
+// first and, for value lists, the later record replaces the earlier.
+template <typename Event>
+void mergeByTick(std::vector<Event>& into, const std::vector<Event>& from, bool oneValuePerTick,
+                 int64_t& merged) {
+  std::vector<Event> out;
+  out.reserve(into.size() + from.size());
+  size_t i = 0, j = 0;
+  while (i < into.size() || j < from.size()) {
+    const bool takeInto = j == from.size() || (i < into.size() && into[i].tick <= from[j].tick);
+    const Event& e = takeInto ? into[i++] : from[j++];
+    if (oneValuePerTick) {
+      putLatest(out, e, merged);
+    } else {
+      out.push_back(e);
+    }
+  }
+  into = std::move(out);
+}
+
+// Channel `b` plays on channel `a` from now on. Each note start is preceded
+// by the program its own channel has then (for cost 2, the program of `a`'s
+// channel), given only where it changes.
+void mergeChannel(ChannelEvents& a, ChannelEvents& b, int cost, ImportSummary& summary) {
+  struct Start {
+    int32_t tick;
+    int program;
+  };
+  std::vector<Start> starts;
+  for (const ChannelEvents* ch : {&a, &b}) {
+    const ChannelEvents& source = cost == 2 ? a : *ch;
+    for (const NoteEvent& n : ch->notes) {
+      if (n.velocity != 0) starts.push_back({n.tick, programAt(source.programs, n.tick)});
+    }
+  }
+  std::stable_sort(starts.begin(), starts.end(),
+                   [](const Start& x, const Start& y) { return x.tick < y.tick; });
+  std::vector<ProgramEvent> programs;
+  int current = -1;
+  int64_t ignored = 0;
+  for (const Start& st : starts) {
+    if (st.program == current) continue;
+    current = st.program;
+    putLatest(programs, ProgramEvent{st.tick, uint8_t(st.program)}, ignored);
+  }
+  if (!programs.empty() && programs.front().program == 0 && a.programs.empty() &&
+      b.programs.empty()) {
+    programs.clear();  // program 0 throughout: nothing to select
+  }
+  mergeByTick(a.notes, b.notes, false, ignored);
+  for (size_t c = 0; c < a.controllers.size(); ++c) {
+    mergeByTick(a.controllers[c], b.controllers[c], true, summary.merged);
+  }
+  a.programs = std::move(programs);
+  b = ChannelEvents{};
+}
+
+// The synthesizer has fifteen channels for melodic parts besides the drum
+// channel: the sixteenth is the speech channel, whose formant filter colours
+// everything played there. MIDI channel 15 moves to the highest channel the
+// file leaves free (never the drum channel). When the file plays on every
+// channel, the two that can best share one are merged first: the same
+// programs, else one after the other, else the fewest notes between them.
+void placeChannels(TuneDescription& tune, ImportSummary& summary) {
   ChannelEvents& speech = tune.channels[size_t(kSpeechChannelIndex)];
   if (speech.notes.empty()) return;
-  for (int ch = kSpeechChannelIndex - 1; ch >= 0; --ch) {
-    if (ch == kDrumChannel || !tune.channels[size_t(ch)].notes.empty()) continue;
-    tune.channels[size_t(ch)] = std::move(speech);
-    speech = ChannelEvents{};
-    summary.channel15PlaysOn = ch;
+  auto freeChannel = [&]() {
+    for (int ch = kSpeechChannelIndex - 1; ch >= 0; --ch) {
+      if (ch != kDrumChannel && tune.channels[size_t(ch)].notes.empty()) return ch;
+    }
+    return -1;
+  };
+  if (freeChannel() < 0) {
+    int bestA = -1, bestB = -1;
+    std::tuple<int, size_t, size_t> best{3, 0, 0};
+    for (int a = 0; a < kChannelCount; ++a) {
+      for (int b = a + 1; b < kChannelCount; ++b) {
+        if (a == kDrumChannel || b == kDrumChannel) continue;
+        const ChannelEvents& ca = tune.channels[size_t(a)];
+        const ChannelEvents& cb = tune.channels[size_t(b)];
+        const std::tuple<int, size_t, size_t> score{sharingCost(ca, cb),
+                                                    controllerRecords(ca) + controllerRecords(cb),
+                                                    ca.notes.size() + cb.notes.size()};
+        if (score < best) {
+          best = score;
+          bestA = a;
+          bestB = b;
+        }
+      }
+    }
+    // The busier of the two keeps its channel and, at cost 2, its programs.
+    if (tune.channels[size_t(bestB)].notes.size() > tune.channels[size_t(bestA)].notes.size() &&
+        bestB != kSpeechChannelIndex) {
+      std::swap(bestA, bestB);
+    }
+    if (bestA == kSpeechChannelIndex) std::swap(bestA, bestB);
+    mergeChannel(tune.channels[size_t(bestA)], tune.channels[size_t(bestB)], std::get<0>(best),
+                 summary);
+    summary.sharedChannels = {bestA, bestB};
+    summary.sharingCost = std::get<0>(best);
+  }
+  const int to = freeChannel();
+  if (speech.notes.empty()) {
+    summary.channel15PlaysOn = summary.sharedChannels[0];
     return;
   }
-  summary.channel15PlaysOn = kSpeechChannelIndex;
+  tune.channels[size_t(to)] = std::move(speech);
+  speech = ChannelEvents{};
+  summary.channel15PlaysOn = to;
 }
 
 void countKept(const TuneDescription& tune, ImportSummary& summary) {
@@ -619,10 +758,15 @@ std::string ImportSummary::line() const {
   appendCount(dropped, otherMeta, "other meta events");
   appendCount(dropped, eventsOnSilentChannels, "events on channels without notes");
   std::string text = std::string("imported ") + head;
-  if (channel15PlaysOn == kSpeechChannelIndex) {
-    text += "; channel 15 plays through the speech filter (no channel free)";
-  } else if (channel15PlaysOn >= 0) {
-    text += "; channel 15 plays on channel " + std::to_string(channel15PlaysOn);
+  if (sharedChannels[0] >= 0) {
+    static const char* const kHow[] = {"the same programs", "one after the other",
+                                       "the first's programs"};
+    text += "; MIDI channels " + std::to_string(sharedChannels[0] + 1) + " and " +
+            std::to_string(sharedChannels[1] + 1) + " share channel " +
+            std::to_string(sharedChannels[0] + 1) + " (" + kHow[sharingCost] + ")";
+  }
+  if (channel15PlaysOn >= 0 && channel15PlaysOn != kSpeechChannelIndex) {
+    text += "; MIDI channel 16 plays on channel " + std::to_string(channel15PlaysOn + 1);
   }
   if (!adjusted.empty()) text += "; " + adjusted;
   text += "; dropped " + (dropped.empty() ? std::string("nothing") : dropped);
@@ -642,7 +786,7 @@ bool importSmf(const SmfFile& smf, const uint8_t* bytes, const Bank& bank, TuneD
   importer.closeHeldNotes(out);
   dropListsOfSilentChannels(out, summary);
   giveDefaultLevels(out);
-  moveOffSpeechChannel(out, summary);
+  placeChannels(out, summary);
   for (ChannelEvents& ch : out.channels) restoreControllers(ch, summary);
   if (!buildPatches(bank, out, summary, error)) return false;
 

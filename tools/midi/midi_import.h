@@ -5,8 +5,9 @@
 // the bank's drum kit, whose sounds follow the key; its program changes are
 // ignored. Channel 15 is the synthesizer's speech channel, whose formant
 // filter colours everything played there, so MIDI channel 15 moves to the
-// highest channel the file leaves free (channels are numbered from 0, as
-// `tune inspect` shows them).
+// highest channel the file leaves free; when none is, two channels that can
+// share one do (channels are numbered from 0 here; the summary line numbers
+// them from 1, as MIDI and `tune inspect` do).
 //
 // The synthesizer knows notes, programs and seven controllers whose meaning
 // each patch gives by its routes. The importer turns what a MIDI file says
@@ -82,9 +83,13 @@ struct ImportSummary {
   int64_t controllerMessages = 0;  // the file's controllers turned into them or into note ends
   int64_t bends = 0;               // the file's pitch bends, turned into controllers
   int64_t lengthTicks = 0;
-  // Where MIDI channel 15 plays: -1 when it has no notes; 15 when no other
-  // channel was free.
+  // Where MIDI channel 15 plays: -1 when it has no notes.
   int channel15PlaysOn = -1;
+  // The two MIDI channels that share the first's channel when the file uses
+  // every channel (-1 when none do), and how well they fit: 0 the same
+  // programs, 1 one after the other, 2 the second plays the first's programs.
+  std::array<int, 2> sharedChannels{-1, -1};
+  int sharingCost = 0;
 
   // Later values at the same tick replace earlier ones in one list: the
   // sequencer delivers one record per list and tick, and values that last no
