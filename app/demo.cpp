@@ -1,5 +1,6 @@
 #include "app/demo.h"
 
+#include <cstdio>
 #include <memory>
 
 #include "app/demo_window.h"
@@ -59,8 +60,10 @@ int runDemo(const Scene& scene) {
   DemoState demo;
   auto music = std::make_unique<Music>();
   if (!initPlatform(platform)) {
-    showNoShaderMessage(platform);
-    return 0;
+    // No display: nothing could show a message box, and running unseen would
+    // only spend the processor.
+    std::fprintf(stderr, "orb2k16: %s\n", platform.failure.c_str());
+    return 1;
   }
   if (startDemo(demo, platform, *music, scene)) runMainLoop(demo, platform, *music, scene);
   // The music is not stopped: ending the process ends the audio worker.

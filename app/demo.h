@@ -33,5 +33,6 @@ int32_t dragHook(Platform& platform, int32_t window, const Message& message);
 // of the close button (click, double click, right-button release).
 bool endsDemo(const Platform& platform, int32_t event);
 
-// The whole program: start-up, main loop, shutdown. Returns the exit code, 0.
+// The whole program: start-up, main loop, shutdown. Returns the exit code:
+// 0, or 1 (after one line on stderr) when there is no display.
 int runDemo(const Scene& scene);

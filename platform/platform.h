@@ -165,9 +165,12 @@ struct Platform {
   GlFunctions gl{};
   int32_t surfaceControl = -1;
   bool swapIntervalSet = false;
+
+  std::string failure;  // why initPlatform failed, one line
 };
 
-// Brings up the window system. False when no video is available.
+// Brings up the window system. False, with the reason in `failure`, when
+// there is no display to show windows on.
 bool initPlatform(Platform& platform);
 // Releases fonts, controls, windows and images, then the window system.
 void shutdownPlatform(Platform& platform);

@@ -147,7 +147,33 @@ bool initPlatform(Platform& platform) {
   SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
   // The first click on an inactive window is delivered, as a press on it.
   SDL_SetHint(SDL_HINT_MOUSE_FOCUS_CLICKTHROUGH, "1");
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+  // Without a display SDL would fall back to drivers that show nothing, and
+  // the demo would run unseen; only a caller who names a driver gets one.
+  const char* asked = SDL_getenv("SDL_VIDEODRIVER");
+  const bool named = asked && *asked;
+  const char* display = SDL_getenv("DISPLAY");
+  const char* wayland = SDL_getenv("WAYLAND_DISPLAY");
+  const bool anyDisplay = (display && *display) || (wayland && *wayland);
+  if (!named && !anyDisplay) {
+    platform.failure = "no display: DISPLAY and WAYLAND_DISPLAY are not set";
+    return false;
+  }
+  // An X display alone: no other driver is tried (their probes print
+  // diagnostics of their own when the display cannot be opened).
+  if (!named && !(wayland && *wayland)) SDL_SetHint(SDL_HINT_VIDEODRIVER, "x11");
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) {
+    platform.failure = std::string("cannot open the display (") + SDL_GetError() + ")";
+    return false;
+  }
+  const char* driver = SDL_GetCurrentVideoDriver();
+  const bool unseen =
+      driver && (SDL_strcmp(driver, "offscreen") == 0 || SDL_strcmp(driver, "dummy") == 0);
+  if (unseen && !named) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO);
+    platform.failure =
+        std::string("cannot open the display '") + (display && *display ? display : wayland) + "'";
+    return false;
+  }
   platform.videoReady = true;
   platform.ttfReady = TTF_Init() == 0;
   clockMilliseconds(platform.clock);  // fixes the counter's rate now
