@@ -1,7 +1,10 @@
 #include "player/playback.h"
 
 #include <cmath>
+#include <memory>
 #include <mutex>
+
+#include "player/bar_map.h"
 
 namespace {
 
@@ -85,6 +88,49 @@ int playFromPosition(Playback& pb, int32_t ms) {
       std::llrint(static_cast<double>(p.framesToNext) - (target - static_cast<double>(t)));
   p.active.store(1);
   return 0;
+}
+
+int playFromBar(Playback& pb, int64_t bar) {
+  PlayerState& p = pb.player;
+  if (!isActive(p) || p.sampleRate == 0) return 0;
+  CallbackGuard guard(pb.stream);
+  haltPlayback(pb);
+  resetSequencer(p);
+  p.active.store(0);
+  moveSequencer(p, barStartTick(p.tune, bar));
+  p.active.store(1);
+  return 0;
+}
+
+bool setLoop(Playback& pb, int64_t firstBar, int64_t lastBar) {
+  CallbackGuard guard(pb.stream);
+  return setLoopBars(pb.player, firstBar, lastBar);
+}
+
+int replaceTune(Playback& pb, const uint8_t* image, size_t size, ParseResult* why) {
+  PlayerState& p = pb.player;
+  TuneImage parsed;
+  ParseResult result = parseTuneImage(image, size, parsed);
+  if (why) *why = result;
+  if (!result) return 0;
+  // Measured on a scratch player: the playing one keeps its synthesizer.
+  auto scratch = std::make_unique<PlayerState>();
+  scratch->tune = parsed;
+  scratch->sampleRate = p.sampleRate;
+  resetSequencer(*scratch);
+  const TuneLength length = measureTune(*scratch);
+
+  CallbackGuard guard(pb.stream);
+  pb.measured = length;
+  p.lengthMs = length.lengthMs;
+  pb.incoming = parsed;
+  offerTune(p, &pb.incoming);
+  return 1;
+}
+
+bool replacementPending(Playback& pb) {
+  CallbackGuard guard(pb.stream);
+  return pb.player.pendingTune.load() != nullptr;
 }
 
 bool isPlaying(const Playback& pb) {

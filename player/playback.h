@@ -25,6 +25,7 @@ struct Playback {
   // renders (no device) may choose any rate the synthesizer serves.
   int32_t sampleRate = kDefaultSampleRate;
   TuneLength measured;  // the last measuring pass
+  TuneImage incoming;   // a rebuilt tune on its way in (replaceTune)
 
   Playback() = default;
   Playback(const Playback&) = delete;
@@ -45,6 +46,33 @@ int playTune(Playback& pb, const uint8_t* image, size_t size, ParseResult* why =
 // leaves the player Ended (ringing out). Does nothing before playTune.
 // Returns 0.
 int playFromPosition(Playback& pb, int32_t ms);
+
+// Restarts the tune at the start of bar `bar` (1-based) with a fresh
+// synthesizer: programs and controllers are those in force there, notes that
+// sound across the bar line start with it, and the first rendered frame is
+// the bar's first. Does nothing before playTune. Returns 0.
+int playFromBar(Playback& pb, int64_t bar);
+
+// Loops bars first..last (1-based, inclusive): at the end of bar `last` the
+// player goes back to the start of bar `first`, on the frame where the
+// sequencer puts that bar line, without stopping the synthesizer (notes held
+// across the seam are ended or started there; tails ring on). 0, 0 ends the
+// loop. False, leaving no loop, when the range is empty or the tune ends
+// before bar `first`. It does not move the position: start at `first` with
+// playFromBar.
+bool setLoop(Playback& pb, int64_t firstBar, int64_t lastBar);
+
+// Hands a rebuilt image to the player while it plays: at the first tick
+// boundary from the frame being rendered, the new tune takes over on the
+// audio thread and carries on from the same bar and tick (same loop bars),
+// without a gap in the audio and without resetting the synthesizer. A player
+// that is not sequencing takes it at once. Returns 1 when handed over; 0 when
+// the image was rejected (nothing changes; `why` says why). The old image
+// must stay alive until replacementPending is false; `image` from now on.
+int replaceTune(Playback& pb, const uint8_t* image, size_t size, ParseResult* why = nullptr);
+
+// True while a tune handed over by replaceTune has not yet taken over.
+bool replacementPending(Playback& pb);
 
 // True while the sequence runs: active and Sequencing.
 bool isPlaying(const Playback& pb);

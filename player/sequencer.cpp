@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "player/bar_map.h"
+
 namespace {
 
 constexpr uint8_t kNoteOn = 0x90;
@@ -38,6 +40,7 @@ bool dueNow(const ListCursor& c, int64_t nowTick) {
 
 // Moves to the next record; a delta of 0 leaves the record due at nowTick.
 void advance(ListCursor& c, int64_t nowTick) {
+  c.lastTick = nowTick;
   ++c.index;
   ++c.read;
   if (c.index < c.count) {
@@ -63,7 +66,7 @@ struct EventWriter {
 
   void flush() {
     p.eventList[p.eventLength] = kEventListEnd;
-    if (p.sink) p.sink->processEvents(p.eventList);
+    if (p.sink && !p.seeking) p.sink->processEvents(p.eventList);
     p.eventLength = 0;
     p.lastStatus = 0;
   }
@@ -116,6 +119,7 @@ void playChannel(PlayerState& p, EventWriter& w, int channel, int64_t& nextTick)
   while (dueNow(notes, now)) {
     notes.value[0] = uint8_t(notes.value[0] + column(notes, 3));
     notes.value[1] = uint8_t(notes.value[1] + column(notes, 4));
+    p.held.velocity[channel][notes.value[0] & 0x7F] = notes.value[1];
     w.emit(uint8_t(kNoteOn + channel), notes.value, 2);
     advance(notes, now);
   }
@@ -153,9 +157,10 @@ void advanceMusicalPosition(PlayerState& p, int64_t ticks) {
   p.beat = int32_t(beat % beatsPerBar);
 }
 
-}  // namespace
 
-void resetSequencer(PlayerState& p) {
+// Every list back to its first record, the default tempo and metre, nothing
+// held; the sink is not told.
+void rewindSequencer(PlayerState& p) {
   p.nowTick = 0;
   p.nextTick = -1;
   p.tempoIndex = 0;
@@ -186,6 +191,132 @@ void resetSequencer(PlayerState& p) {
   p.overflowTick = -1;
   p.eventLength = 0;
   p.lastStatus = 0;
+  p.held = HeldNotes{};
+  p.nowRemainder = 0;
+  p.gapFrames = 0;
+  p.stopTick = -1;
+}
+
+// Frames from nowTick to `tick` (nowTick <= tick <= nextTick) at the tempo in
+// force, counted as framesToNextEvent counts them: the frame of every tick is
+// the whole product since the first tick divided once, so a countdown may end
+// at any tick of the gap, exactly where the sequencer puts that tick.
+int64_t framesToTick(const PlayerState& p, int64_t tick) {
+  const uint64_t ticks = tick > p.nowTick ? uint64_t(tick - p.nowTick) : 0;
+  const uint64_t divisor = p.tune.tickDivisor > 0 ? uint64_t(p.tune.tickDivisor) : 1;
+  return int64_t((p.nowRemainder + ticks * p.tickScale) / divisor);
+}
+
+// The first tick at or after the current frame of the countdown, and no later
+// than where the countdown ends.
+int64_t tickAtCurrentFrame(const PlayerState& p) {
+  const int64_t end = p.stopTick >= 0 ? p.stopTick : p.nextTick;
+  const int64_t elapsed = p.gapFrames - p.framesToNext;
+  if (end <= p.nowTick || elapsed <= 0 || p.tickScale == 0) return end < p.nowTick ? p.nowTick : end;
+  const uint64_t divisor = uint64_t(p.tune.tickDivisor);
+  const uint64_t need = uint64_t(elapsed) * divisor;
+  const uint64_t product = need > p.nowRemainder ? need - p.nowRemainder : 0;
+  const int64_t tick = p.nowTick + int64_t((product + p.tickScale - 1) / p.tickScale);
+  return tick < end ? tick : end;
+}
+
+bool looping(const PlayerState& p) {
+  return p.loopFirstBar > 0 && p.loopEndTick > p.loopStartTick;
+}
+
+// Ends the countdown at `tick` (nowTick <= tick <= nextTick) instead.
+void stopAt(PlayerState& p, int64_t tick) {
+  const int64_t elapsed = p.gapFrames - p.framesToNext;
+  int64_t left = framesToTick(p, tick) - elapsed;
+  if (left < 0) left = 0;
+  p.stopTick = tick;
+  p.framesToNext = left;
+  p.gapFrames = elapsed + left;
+}
+
+// After a step or a seek: when the loop's end comes before the next tick,
+// the countdown ends there instead.
+void aimAtLoopEnd(PlayerState& p) {
+  if (!looping(p) || p.playState.load(std::memory_order_relaxed) != PlayState::Sequencing) return;
+  if (p.nextTick >= 0 && p.nextTick < p.loopEndTick) return;
+  stopAt(p, p.loopEndTick);
+}
+
+// Writes one channel's state in force after a seek: program, the controllers
+// set since it, and the bend. A program change clears controllers 1..6, so
+// only those set at or after the program's tick are sent again.
+void writeChannelState(PlayerState& p, EventWriter& w, int channel) {
+  const ChannelCursor& cc = p.channels[channel];
+  if (cc.programs.lastTick >= 0) w.emit(uint8_t(kProgramChange + channel), cc.programs.value, 1);
+  for (int k = 0; k < kControllerListCount; ++k) {
+    const ListCursor& ctl = cc.controllers[k];
+    if (ctl.lastTick < 0 || ctl.lastTick < cc.programs.lastTick) continue;
+    const uint8_t data[2] = {uint8_t(k + 1), ctl.value[0]};
+    w.emit(uint8_t(kControlChange + channel), data, 2);
+  }
+  if (cc.bends.lastTick >= 0) w.emit(uint8_t(kPitchBend + channel), cc.bends.value, 2);
+}
+
+void writeNoteChanges(PlayerState& p, EventWriter& w, const HeldNotes& before) {
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    for (int note = 0; note < kNoteCount; ++note) {
+      if (before.velocity[ch][note] == 0 || p.held.velocity[ch][note] != 0) continue;
+      const uint8_t data[2] = {uint8_t(note), 0};
+      w.emit(uint8_t(kNoteOn + ch), data, 2);
+    }
+  }
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    for (int note = 0; note < kNoteCount; ++note) {
+      if (before.velocity[ch][note] != 0 || p.held.velocity[ch][note] == 0) continue;
+      const uint8_t data[2] = {uint8_t(note), p.held.velocity[ch][note]};
+      w.emit(uint8_t(kNoteOn + ch), data, 2);
+    }
+  }
+}
+
+void loopBack(PlayerState& p) {
+  moveSequencer(p, p.loopStartTick);
+}
+
+// A pending tune takes over at the tick where the countdown ended: the same
+// bar and tick in the new tune.
+void takeOverTune(PlayerState& p) {
+  const TuneImage* next = p.pendingTune.exchange(nullptr);
+  if (!next) return;
+  const int64_t at = p.stopTick >= 0 ? p.stopTick : p.nextTick;
+  const BarTick position = barAtTick(p.tune, at < 0 ? 0 : at);
+  p.tune = *next;
+  if (p.sink) p.sink->retune(p.tune);
+  if (!setLoopBars(p, p.loopFirstBar, p.loopLastBar)) setLoopBars(p, 0, 0);
+  int64_t tick = barStartTick(p.tune, position.bar) + position.tick;
+  // Bars that got shorter can put the position past the loop's end.
+  if (looping(p) && tick >= p.loopEndTick) tick = p.loopStartTick;
+  moveSequencer(p, tick);
+}
+
+// Where a countdown ends: a tune takes over, the loop jumps back, or the
+// next tick is delivered (and the loop restarts when the tune ends inside it).
+void reachBoundary(PlayerState& p) {
+  if (p.pendingTune.load(std::memory_order_relaxed)) {
+    takeOverTune(p);
+    return;
+  }
+  const bool atLoopEnd = looping(p) && p.stopTick >= 0 && p.stopTick == p.loopEndTick;
+  if (atLoopEnd && p.framesSinceSeam > 0) {
+    loopBack(p);
+    return;
+  }
+  if (sequencerStep(p)) {
+    aimAtLoopEnd(p);
+  } else if (looping(p) && p.framesSinceSeam > 0) {
+    loopBack(p);  // the tune ended before the loop's end
+  }
+}
+
+}  // namespace
+
+void resetSequencer(PlayerState& p) {
+  rewindSequencer(p);
   if (p.sampleRate != 0 && p.sink) p.sink->start(p.tune, p.sampleRate);
 }
 
@@ -238,6 +369,8 @@ bool sequencerStep(PlayerState& p) {
     return false;
   }
   int64_t frames = 0;
+  p.nowRemainder = p.remainderAccumulator;
+  p.stopTick = -1;
   if (!framesToNextEvent(p.nextTick, p.nowTick, p.tickScale, p.tune.tickDivisor,
                          p.remainderAccumulator, frames)) {
     p.overflowTick = p.nowTick;
@@ -246,11 +379,15 @@ bool sequencerStep(PlayerState& p) {
     return false;
   }
   p.framesToNext = frames;
+  p.gapFrames = frames;
   return true;
 }
 
 void renderFrames(PlayerState& p, float* buffer, int frames) {
   if (!buffer || frames <= 0) return;
+  if (p.playState.load(std::memory_order_relaxed) != PlayState::Sequencing &&
+      p.pendingTune.load(std::memory_order_relaxed))
+    offerTune(p, p.pendingTune.exchange(nullptr));
   const PlayState state = p.playState.load(std::memory_order_relaxed);
   if (!p.active.load(std::memory_order_relaxed) || state == PlayState::Stopped) {
     std::memset(buffer, 0, sizeof(float) * 2 * size_t(frames));
@@ -267,8 +404,9 @@ void renderFrames(PlayerState& p, float* buffer, int frames) {
         remaining -= chunk;
         p.framesToNext -= chunk;
         p.positionFrames += chunk;
+        p.framesSinceSeam += chunk;
       }
-      if (p.framesToNext <= 0) sequencerStep(p);
+      if (p.framesToNext <= 0) reachBoundary(p);
     }
     // Halted from the control thread: the rest of the request stays silent.
     if (remaining > 0 && p.playState.load(std::memory_order_relaxed) == PlayState::Stopped) {
@@ -281,6 +419,72 @@ void renderFrames(PlayerState& p, float* buffer, int frames) {
     if (p.sink) p.sink->render(out, remaining);
     p.positionFrames += remaining;
   }
+}
+
+void seekSequencer(PlayerState& p, int64_t tick) {
+  rewindSequencer(p);
+  p.playState.store(PlayState::Sequencing);
+  p.framesToNext = 0;
+  p.remainderAccumulator = 0;
+  p.seeking = true;
+  int64_t nowFrame = 0;  // the frame of nowTick
+  bool stepped = false;
+  while (p.playState.load(std::memory_order_relaxed) == PlayState::Sequencing && p.nextTick >= 0 &&
+         p.nextTick < tick) {
+    if (stepped) nowFrame += p.framesToNext;
+    sequencerStep(p);
+    stepped = true;
+  }
+  p.seeking = false;
+  p.positionFrames = nowFrame;
+  if (!stepped || p.playState.load(std::memory_order_relaxed) != PlayState::Sequencing) return;
+  // Inside the gap from nowTick to nextTick: the countdown has run up to `tick`.
+  const int64_t into = framesToTick(p, tick);
+  p.positionFrames = nowFrame + into;
+  p.framesToNext = p.gapFrames - into;
+}
+
+void moveSequencer(PlayerState& p, int64_t tick) {
+  const HeldNotes before = p.held;
+  seekSequencer(p, tick);
+  p.framesSinceSeam = 0;
+  p.eventLength = 0;
+  p.lastStatus = 0;
+  EventWriter w{p};
+  for (int ch = 0; ch < kChannelCount; ++ch) {
+    if (p.channels[ch].notes.count != 0) writeChannelState(p, w, ch);
+  }
+  writeNoteChanges(p, w, before);
+  w.flush();
+  aimAtLoopEnd(p);
+}
+
+bool setLoopBars(PlayerState& p, int64_t firstBar, int64_t lastBar) {
+  p.loopFirstBar = p.loopLastBar = 0;
+  p.loopStartTick = p.loopEndTick = -1;
+  if (firstBar == 0 && lastBar == 0) return true;
+  if (firstBar < 1 || lastBar < firstBar) return false;
+  const int64_t start = barStartTick(p.tune, firstBar);
+  if (start >= p.tune.lengthTicks) return false;
+  p.loopFirstBar = firstBar;
+  p.loopLastBar = lastBar;
+  p.loopStartTick = start;
+  p.loopEndTick = barStartTick(p.tune, lastBar + 1);
+  return true;
+}
+
+void offerTune(PlayerState& p, const TuneImage* tune) {
+  if (!tune) return;
+  if (p.playState.load(std::memory_order_relaxed) != PlayState::Sequencing) {
+    p.pendingTune.store(nullptr);
+    p.tune = *tune;
+    if (p.sink) p.sink->retune(p.tune);
+    if (!setLoopBars(p, p.loopFirstBar, p.loopLastBar)) setLoopBars(p, 0, 0);
+    return;
+  }
+  // The countdown ends at the first tick from the current frame on.
+  stopAt(p, tickAtCurrentFrame(p));
+  p.pendingTune.store(tune);
 }
 
 TuneLength measureTune(PlayerState& p) {

@@ -31,6 +31,10 @@ class SequencerSink {
   virtual void processEvents(const uint8_t* list) = 0;
   // `frames` interleaved stereo frames (left, right), overwriting `out`.
   virtual void render(float* out, int frames) = 0;
+  // A rebuilt tune takes over while the music plays: its patch map, global
+  // parameters and speech texts replace the old ones, and what is sounding
+  // goes on. The old tune's bytes may be released once this returns.
+  virtual void retune(const TuneImage& tune) { (void)tune; }
 
  protected:
   ~SequencerSink() = default;
@@ -43,6 +47,16 @@ struct ListCursor {
   int32_t index = 0;      // exhausted when index == count
   int64_t dueTick = 0;    // tick of the current record
   uint8_t value[2] = {};  // running value bytes, wrap modulo 256
+  int64_t lastTick = -1;  // tick of the last record delivered; -1: none yet
+};
+
+constexpr int kNoteCount = 128;
+
+// Velocity of every note sounding on every channel (0: silent), as the
+// sequencer has played them; a seek uses it to end and start notes at the
+// seam.
+struct HeldNotes {
+  uint8_t velocity[kChannelCount][kNoteCount] = {};
 };
 
 struct ChannelCursor {
@@ -78,9 +92,32 @@ struct PlayerState {
 
   ChannelCursor channels[kChannelCount];
 
+  HeldNotes held;
+
   int64_t positionFrames = 0;  // frames rendered or skipped since tick 0
   int64_t framesToNext = 0;    // frames before the next tick; -1 after the end inside renderFrames
   uint32_t remainderAccumulator = 0;
+  // The countdown in force: it started at nowTick, with the remainder
+  // accumulated up to nowTick, and lasts gapFrames frames in all. It ends at
+  // stopTick when that is set (the loop's end, or the tick at which a rebuilt
+  // tune takes over), otherwise at nextTick.
+  uint32_t nowRemainder = 0;
+  int64_t gapFrames = 0;
+  int64_t stopTick = -1;
+  bool seeking = false;  // ticks taken during a seek reach no sink
+
+  // A stretch of bars played over and over (1-based, inclusive; 0: none),
+  // and the ticks it spans in the tune in force: it starts at loopStartTick
+  // and jumps back at loopEndTick.
+  int64_t loopFirstBar = 0;
+  int64_t loopLastBar = 0;
+  int64_t loopStartTick = -1;
+  int64_t loopEndTick = -1;
+  int64_t framesSinceSeam = 0;  // rendered since the last seek or loop jump
+
+  // A rebuilt tune waiting to take over at stopTick. Set and cleared under
+  // the stream lock; renderFrames takes it over on the audio thread.
+  std::atomic<const TuneImage*> pendingTune{nullptr};
   int64_t overflowTick = -1;  // tick after which a frame distance of 2^32 or more stopped the tune
 
   int32_t sampleRate = kDefaultSampleRate;  // Hz
@@ -116,8 +153,37 @@ bool sequencerStep(PlayerState& p);
 
 // Fills `frames` interleaved stereo frames. While Sequencing, ticks and
 // rendering alternate; once the tune ends inside the request, the rest rings
-// out. Ended: everything rings out. Inactive or Stopped: silence.
+// out. Ended: everything rings out. Inactive or Stopped: silence. A loop
+// jumps back at its end, and a pending tune takes over at its tick.
 void renderFrames(PlayerState& p, float* buffer, int frames);
+
+// Puts the sequencer at `tick` without rendering and without a word to the
+// sink: every list is rewound and every tick before `tick` is taken, so the
+// cursors, the tempo and the held notes are those in force at `tick`. The
+// state is then Sequencing, positionFrames the frame at which `tick` takes
+// effect and framesToNext the frames from there to the next tick, which the
+// next step delivers (with `tick` itself when records fall on it). Past the
+// last tick the state is Ended (framesToNext -1).
+void seekSequencer(PlayerState& p, int64_t tick);
+
+// A seam: seeks to `tick`, then hands the sink one event list that takes the
+// synthesizer from what it was playing to the state in force there: every
+// channel's program, controllers and bend, then the notes held before but not
+// at `tick` end, and those held at `tick` but not before start. Notes held on
+// both sides go on sounding, as do reverb and delay tails.
+void moveSequencer(PlayerState& p, int64_t tick);
+
+// Loops bars first..last (1-based, inclusive) of the tune in force; 0, 0
+// ends the loop. False, with no loop set, when first > last or the tune's
+// last tick comes before bar `first`.
+bool setLoopBars(PlayerState& p, int64_t firstBar, int64_t lastBar);
+
+// Offers a rebuilt tune (which must stay alive until it has taken over): it
+// takes over at the next tick boundary from the current frame, carrying on
+// from the same bar and tick through moveSequencer. Not Sequencing: it takes
+// over at once, with the position left as it is. The caller keeps the audio
+// thread out (the stream lock).
+void offerTune(PlayerState& p, const TuneImage* tune);
 
 struct TuneLength {
   bool ok = false;            // false: a frame distance of 2^32 or more

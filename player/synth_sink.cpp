@@ -15,6 +15,16 @@ void SynthSink::start(const TuneImage& tune, int sampleRate) {
   setSpeechTexts(s, texts);
 }
 
+void SynthSink::retune(const TuneImage& tune) {
+  SynthState& s = *state_;
+  const size_t mapSize = tune.patchSize > 0 ? static_cast<size_t>(tune.patchSize) : 0;
+  setPatchMap(s, tune.patchMap, mapSize);
+  setGlobalParams(s, tune.globalParams);
+  SpeechText texts[kSpeechTextCount];
+  fillSpeechTexts(tune, texts);
+  setSpeechTexts(s, texts);
+}
+
 void SynthSink::processEvents(const uint8_t* list) {
   ::processEvents(*state_, list);
 }

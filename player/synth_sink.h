@@ -22,6 +22,9 @@ class SynthSink final : public SequencerSink {
   void start(const TuneImage& tune, int sampleRate) override;
   void processEvents(const uint8_t* list) override;
   void render(float* out, int frames) override;
+  // The new patch map, global parameters and speech texts; voices, tails
+  // and controllers go on. The speech channel starts its first text again.
+  void retune(const TuneImage& tune) override;
 
   SynthState& synth() { return *state_; }
   const SynthState& synth() const { return *state_; }

@@ -108,6 +108,12 @@ bool synthInit(SynthState& s, const uint8_t* patchMap, size_t patchMapSize, int 
   return true;
 }
 
+void setPatchMap(SynthState& s, const uint8_t* patchMap, size_t patchMapSize) {
+  s.patchMap = patchMap;
+  s.patchMapSize = patchMap ? patchMapSize : 0;
+  for (int ch = 0; ch < kSynthChannels; ++ch) selectProgram(s, ch, s.channelControls[ch][0]);
+}
+
 void setGlobalParams(SynthState& s, const uint8_t* bytes) {
   if (!bytes || s.constants.tickLength == 0) return;
   RoundingScope rounding;

@@ -166,6 +166,12 @@ struct SynthState {
 bool synthInit(SynthState& s, const uint8_t* patchMap, size_t patchMapSize, int sampleRate,
                SeedSource seeds = kDefaultSeeds);
 
+// Points the state at another patch map while it plays: every channel's
+// current program is resolved again in the new map, and voices that sound go
+// on (they take the new patch's values at their next tick). The old map is
+// not read again once this returns.
+void setPatchMap(SynthState& s, const uint8_t* patchMap, size_t patchMapSize);
+
 // Applies the 22-byte global parameter block: reverb, global delay, master
 // cut filter and master compressor. May be called again at any time.
 void setGlobalParams(SynthState& s, const uint8_t* bytes);
