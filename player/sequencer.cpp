@@ -15,6 +15,8 @@ constexpr int kMaxMessageBytes = 3;
 constexpr int32_t kSampleRateScale = 100;  // tickScale = micros * (sampleRate / 100)
 constexpr int32_t kDefaultTickScaleFactor = kDefaultMicrosPerQuarter / kSampleRateScale;
 constexpr uint64_t kMaxFrameDistance = 0xFFFFFFFFull;
+constexpr int kVolumeController = 7;  // not cleared by a program change
+constexpr uint8_t kStartVolume = 127;  // controller 7 of a sink that has just started
 
 // Column 3 (and 4) of the current record hold the value increments.
 uint8_t column(const ListCursor& c, int k) {
@@ -242,16 +244,26 @@ void aimAtLoopEnd(PlayerState& p) {
   stopAt(p, p.loopEndTick);
 }
 
-// Writes one channel's state in force after a seek: program, the controllers
-// set since it, and the bend. A program change clears controllers 1..6, so
-// only those set at or after the program's tick are sent again.
+// Writes one channel's state in force after a seek: program, controllers and
+// bend. A controller the tune has not set yet goes back to its value at the
+// start (so a loop does not carry a value set later in it back to its start);
+// one set before the last program change is left to that change, which
+// clears controllers 1..6 again.
 void writeChannelState(PlayerState& p, EventWriter& w, int channel) {
   const ChannelCursor& cc = p.channels[channel];
-  if (cc.programs.lastTick >= 0) w.emit(uint8_t(kProgramChange + channel), cc.programs.value, 1);
+  const int64_t programTick = cc.programs.lastTick;
+  if (programTick >= 0) w.emit(uint8_t(kProgramChange + channel), cc.programs.value, 1);
   for (int k = 0; k < kControllerListCount; ++k) {
     const ListCursor& ctl = cc.controllers[k];
-    if (ctl.lastTick < 0 || ctl.lastTick < cc.programs.lastTick) continue;
-    const uint8_t data[2] = {uint8_t(k + 1), ctl.value[0]};
+    if (ctl.count == 0) continue;
+    const int controller = k + 1;
+    uint8_t value = ctl.value[0];
+    if (ctl.lastTick < 0) {
+      value = controller == kVolumeController ? kStartVolume : 0;
+    } else if (controller != kVolumeController && ctl.lastTick < programTick) {
+      continue;
+    }
+    const uint8_t data[2] = {uint8_t(controller), value};
     w.emit(uint8_t(kControlChange + channel), data, 2);
   }
   if (cc.bends.lastTick >= 0) w.emit(uint8_t(kPitchBend + channel), cc.bends.value, 2);

@@ -52,3 +52,43 @@ std::vector<uint8_t> RecordingSink::allBytes() const {
   for (const RecordedList& l : lists) out.insert(out.end(), l.bytes.begin(), l.bytes.end() - 1);
   return out;
 }
+
+namespace {
+
+// Calls visit(status, first data byte, second data byte) for every message of
+// the list, following running status.
+template <typename Visit>
+void forEachMessage(const std::vector<uint8_t>& bytes, Visit visit) {
+  uint8_t status = 0;
+  size_t i = 0;
+  while (i < bytes.size() && bytes[i] != kEventListEnd) {
+    if (bytes[i] & 0x80) status = bytes[i++];
+    const int kind = status >> 4;
+    const size_t size = (kind == 0xC || kind == 0xD) ? 1 : 2;
+    if (i + size > bytes.size()) return;
+    visit(status, bytes[i], size == 2 ? bytes[i + 1] : uint8_t(0));
+    i += size;
+  }
+}
+
+}  // namespace
+
+std::vector<int64_t> RecordingSink::noteFrames(int channel, int note, bool starts) const {
+  std::vector<int64_t> frames;
+  for (const RecordedList& l : lists) {
+    forEachMessage(l.bytes, [&](uint8_t status, uint8_t a, uint8_t b) {
+      if (status == 0x90 + channel && a == note && (b != 0) == starts) frames.push_back(l.frame);
+    });
+  }
+  return frames;
+}
+
+std::vector<int64_t> RecordingSink::controllerFrames(int channel, int controller, int value) const {
+  std::vector<int64_t> frames;
+  for (const RecordedList& l : lists) {
+    forEachMessage(l.bytes, [&](uint8_t status, uint8_t a, uint8_t b) {
+      if (status == 0xB0 + channel && a == controller && b == value) frames.push_back(l.frame);
+    });
+  }
+  return frames;
+}

@@ -25,6 +25,12 @@ class RecordingSink final : public SequencerSink {
   std::vector<std::string> hexLists() const;
   // Every delivered message byte, lists concatenated without terminators.
   std::vector<uint8_t> allBytes() const;
+  // The frames at which `channel` received a note message for `note`: starts
+  // (velocity above 0) or, with `starts` false, ends. Several in one list
+  // count once each.
+  std::vector<int64_t> noteFrames(int channel, int note, bool starts = true) const;
+  // The frames at which `channel` received controller `controller` = `value`.
+  std::vector<int64_t> controllerFrames(int channel, int controller, int value) const;
 
   std::vector<RecordedList> lists;
   std::vector<int> renderCalls;  // frames per render call

@@ -79,7 +79,30 @@ bool readInto(const std::string& given, const SourcePos& from, int depth,
   return true;
 }
 
+void collectFiles(const std::string& given, int depth, std::vector<std::string>& files) {
+  const std::string path = std::filesystem::path(given).lexically_normal().string();
+  if (depth > kMaxIncludeDepth || std::find(files.begin(), files.end(), path) != files.end())
+    return;
+  files.push_back(path);
+  std::string text;
+  if (!readFileText(path, text)) return;
+  std::istringstream in(text);
+  std::string raw;
+  std::vector<std::string> tokens;
+  std::string message;
+  while (std::getline(in, raw)) {
+    if (!tokenize(raw, tokens, message) || tokens.size() != 2 || tokens[0] != "include") continue;
+    collectFiles(joinPath(folderOf(path), unquote(tokens[1])), depth + 1, files);
+  }
+}
+
 }  // namespace
+
+std::vector<std::string> sourceFiles(const std::string& path) {
+  std::vector<std::string> files;
+  collectFiles(path, 0, files);
+  return files;
+}
 
 std::string BuildError::text() const {
   if (pos.file.empty()) return message;

@@ -41,4 +41,9 @@ std::string unquote(const std::string& token);
 // through others, is an error.
 bool readSource(const std::string& path, std::vector<SourceLine>& lines, BuildError& error);
 
+// The files a source reads: `path` and every file it includes, in the order
+// first read. A file that cannot be read is listed but not followed, so that
+// its coming back can be noticed; a line that does not tokenize is skipped.
+std::vector<std::string> sourceFiles(const std::string& path);
+
 }  // namespace tunesrc

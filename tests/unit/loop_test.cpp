@@ -1,0 +1,133 @@
+// Bars and loops: where bar lines fall in ticks and in frames, a loop that
+// jumps back on the exact frame of its bar lines with the synthesizer's state
+// as it stands at the loop's start, and a rebuilt tune taking over from the
+// same bar and tick at the next tick.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "player/bar_map.h"
+#include "player/sequencer.h"
+#include "support/recording_sink.h"
+#include "support/tune_fixtures.h"
+
+namespace {
+
+constexpr int kTicksPerQuarter = 96;
+constexpr int32_t kSlow = 483871;  // 124 per minute: 222.28 frames a tick, never whole
+constexpr int32_t kFast = 461538;  // 130 per minute, from bar 3's second beat
+
+// Bars 1-2 in 4/4, bars 3-5 in 3/4: they start at these ticks, and the tune
+// ends at the start of bar 6.
+constexpr int64_t kBarStart[] = {0, 0, 384, 768, 1056, 1344, 1632};
+
+// Channel 0: note 60 + b on bar b's first tick, for 80 ticks; note 50 sounds
+// across bar 3's line, note 51 across bar 5's. Controller 7 is set in bar 1,
+// controller 1 only in bar 4.
+TuneDescription barsTune(int bar3Note = 63) {
+  TuneDescription tune = onePatchTune();
+  tune.ticksPerQuarter = kTicksPerQuarter;
+  tune.tempo = {{0, kSlow, 4, 4, 8}, {768, kSlow, 3, 4, 8}, {864, kFast, 3, 4, 8}};
+  tune.lengthTicks = 1632;
+  ChannelEvents& ch = tune.channels[0];
+  ch.notes = {{0, 61, 100},    {80, 61, 0},     {384, 62, 100},  {464, 62, 0},   {700, 50, 90},
+              {768, uint8_t(bar3Note), 100},  {800, 50, 0},    {848, uint8_t(bar3Note), 0},
+              {1056, 64, 100}, {1136, 64, 0},   {1300, 51, 80},  {1344, 65, 100}, {1400, 51, 0},
+              {1424, 65, 0},   {1620, 66, 100}, {1632, 66, 0}};
+  ch.programs = {{0, 0}};
+  ch.controllers[0] = {{1100, 50}, {1200, 70}};
+  ch.controllers[6] = {{10, 90}};
+  return tune;
+}
+
+// Renders `frames` frames in uneven chunks, so that no seam lines up with one.
+void renderInChunks(PlayerState& p, int64_t frames) {
+  std::vector<float> buffer(2 * 997);
+  while (frames > 0) {
+    const int chunk = frames < 997 ? int(frames) : 997;
+    renderFrames(p, buffer.data(), chunk);
+    frames -= chunk;
+  }
+}
+
+TEST(Bars, FollowTheMetreAndSitOnTheSequencersFrames) {
+  RecordingSink sink;
+  auto loaded = loadTune(barsTune(), &sink);
+  PlayerState& p = *loaded->player;
+  const TuneImage& tune = p.tune;
+  for (int bar = 1; bar <= 6; ++bar) EXPECT_EQ(barStartTick(tune, bar), kBarStart[bar]) << bar;
+  EXPECT_EQ(barAtTick(tune, 1000).bar, 3);
+  EXPECT_EQ(barAtTick(tune, 1000).tick, 232);
+  EXPECT_EQ(barAtTick(tune, 1056).bar, 4);
+  EXPECT_EQ(barAtTick(tune, 1056).tick, 0);
+  EXPECT_EQ(barCount(tune), 5);
+
+  // A straight playback delivers each bar's note on the frame the map gives
+  // for its bar line, through both tempo changes.
+  renderInChunks(p, 400000);
+  for (int bar = 1; bar <= 5; ++bar) {
+    const std::vector<int64_t> frames = sink.noteFrames(0, 60 + bar);
+    ASSERT_EQ(frames.size(), 1u) << bar;
+    EXPECT_EQ(frames[0], tickFrame(tune, kDefaultSampleRate, kBarStart[bar])) << bar;
+  }
+}
+
+TEST(Loop, JumpsBackOnTheBarLinesFrameWithTheStateOfItsStart) {
+  RecordingSink sink;
+  auto loaded = loadTune(barsTune(), &sink);
+  PlayerState& p = *loaded->player;
+  const TuneImage& tune = p.tune;
+  ASSERT_TRUE(setLoopBars(p, 3, 4));
+  moveSequencer(p, barStartTick(tune, 3));
+
+  const int64_t start = tickFrame(tune, kDefaultSampleRate, kBarStart[3]);
+  const int64_t bar4 = tickFrame(tune, kDefaultSampleRate, kBarStart[4]) - start;
+  const int64_t length = tickFrame(tune, kDefaultSampleRate, kBarStart[5]) - start;
+  ASSERT_GT(length, 0);
+  renderInChunks(p, 3 * length - 1);
+
+  // Three passes, each starting on the frame where bar 3's line falls.
+  const std::vector<int64_t> passes = {0, length, 2 * length};
+  EXPECT_EQ(sink.noteFrames(0, 63), passes);
+  EXPECT_EQ(sink.noteFrames(0, 64), (std::vector<int64_t>{bar4, length + bar4, 2 * length + bar4}));
+  EXPECT_TRUE(sink.noteFrames(0, 65).empty()) << "bar 5 is past the loop";
+  // Note 50 sounds across bar 3's line: it starts with every pass. Note 51
+  // sounds across the loop's end: the seam ends it, its own end never comes.
+  EXPECT_EQ(sink.noteFrames(0, 50), passes);
+  EXPECT_EQ(sink.noteFrames(0, 51, false), (std::vector<int64_t>{length, 2 * length}));
+  // Controller 1, set only in bar 4, is back at 0 at each pass's start;
+  // controller 7 keeps what bar 1 set.
+  EXPECT_EQ(sink.controllerFrames(0, 1, 0), passes);
+  EXPECT_EQ(sink.controllerFrames(0, 7, 90), passes);
+  // Every frame was rendered: no gap at the seams.
+  EXPECT_EQ(sink.renderedFrames, 3 * length - 1);
+  EXPECT_EQ(sink.starts, 1) << "the synthesizer is never restarted";
+}
+
+TEST(Loop, RebuiltTuneTakesOverAtTheNextTickFromTheSamePosition) {
+  RecordingSink sink;
+  auto loaded = loadTune(barsTune(), &sink);
+  PlayerState& p = *loaded->player;
+  const int64_t bar3 = tickFrame(p.tune, kDefaultSampleRate, kBarStart[3]);
+  const double framesPerTick = 44100.0 * kSlow / 1e6 / kTicksPerQuarter;
+
+  // Half way through bar 2, bar 3's note changes from 63 to 70.
+  const int64_t offered = bar3 - 42000;
+  renderInChunks(p, offered);
+  auto edited = loadTune(barsTune(70), nullptr);
+  offerTune(p, &edited->player->tune);
+  renderInChunks(p, bar3 + 20000 - offered);
+
+  EXPECT_TRUE(sink.noteFrames(0, 63).empty());
+  EXPECT_EQ(sink.noteFrames(0, 70), (std::vector<int64_t>{bar3}));
+  EXPECT_EQ(sink.noteFrames(0, 62).size(), 1u) << "bar 2 is not played again";
+  // The take-over's own list (controller 7 as it stands) comes within a tick.
+  const std::vector<int64_t> seam = sink.controllerFrames(0, 7, 90);
+  ASSERT_EQ(seam.size(), 2u);
+  EXPECT_GE(seam[1], offered);
+  EXPECT_LE(seam[1], offered + int64_t(framesPerTick) + 1);
+  EXPECT_EQ(sink.renderedFrames, bar3 + 20000);
+  EXPECT_EQ(sink.starts, 1);
+}
+
+}  // namespace
