@@ -15,7 +15,7 @@ constexpr int kMaxMessageBytes = 3;
 constexpr int32_t kSampleRateScale = 100;  // tickScale = micros * (sampleRate / 100)
 constexpr int32_t kDefaultTickScaleFactor = kDefaultMicrosPerQuarter / kSampleRateScale;
 constexpr uint64_t kMaxFrameDistance = 0xFFFFFFFFull;
-constexpr int kVolumeController = 7;  // not cleared by a program change
+constexpr int kVolumeController = 7;   // not cleared by a program change
 constexpr uint8_t kStartVolume = 127;  // controller 7 of a sink that has just started
 
 // Column 3 (and 4) of the current record hold the value increments.
@@ -159,7 +159,6 @@ void advanceMusicalPosition(PlayerState& p, int64_t ticks) {
   p.beat = int32_t(beat % beatsPerBar);
 }
 
-
 // Every list back to its first record, the default tempo and metre, nothing
 // held; the sink is not told.
 void rewindSequencer(PlayerState& p) {
@@ -214,7 +213,8 @@ int64_t framesToTick(const PlayerState& p, int64_t tick) {
 int64_t tickAtCurrentFrame(const PlayerState& p) {
   const int64_t end = p.stopTick >= 0 ? p.stopTick : p.nextTick;
   const int64_t elapsed = p.gapFrames - p.framesToNext;
-  if (end <= p.nowTick || elapsed <= 0 || p.tickScale == 0) return end < p.nowTick ? p.nowTick : end;
+  if (end <= p.nowTick || elapsed <= 0 || p.tickScale == 0)
+    return end < p.nowTick ? p.nowTick : end;
   const uint64_t divisor = uint64_t(p.tune.tickDivisor);
   const uint64_t need = uint64_t(elapsed) * divisor;
   const uint64_t product = need > p.nowRemainder ? need - p.nowRemainder : 0;
