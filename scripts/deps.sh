@@ -14,6 +14,8 @@ packages=(
   build-essential cmake pkg-config git
   libsdl2-dev libsdl2-ttf-dev libfontconfig-dev libgl-dev libgl1-mesa-dri libx11-dev
   libsndfile1-dev libstb-dev
+  # Man pages are made from the programs' --help at build time.
+  help2man
   libgtest-dev libgmock-dev libbenchmark-dev
   # xvfb-run needs xauth, which Xvfb only recommends.
   xvfb xauth xdotool x11-utils x11-apps imagemagick glslang-tools fonts-dejavu-core xfonts-base

@@ -15,7 +15,7 @@ struct Command {
 
 constexpr Command kCommands[] = {
     {"inspect", runInspect, "show a tune image's summary or its per-tick events"},
-    {"render", runRender, "render a tune offline to a WAV file"},
+    {"render", runRender, "render a tune offline to a WAV, FLAC or Ogg Vorbis file"},
     {"play", runPlay, "play a tune through the audio device"},
     {"build", runBuild, "compile a tune source folder into a tune image"},
     {"import-midi", runImportMidi, "convert a Standard MIDI File into a tune image"},
