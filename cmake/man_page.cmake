@@ -20,8 +20,12 @@ if(COMMANDS)
   endforeach()
 endif()
 file(WRITE ${include_file} "${text}")
+set(include_option "")
+if(text)
+  set(include_option --include=${include_file})
+endif()
 execute_process(COMMAND ${HELP2MAN} --no-info --no-discard-stderr --name=${NAME}
-    --include=${include_file} --output=${OUTPUT} ${PROGRAM}
+    ${include_option} --output=${OUTPUT} ${PROGRAM}
   RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "help2man failed for ${program_name}")

@@ -27,6 +27,7 @@ for f in liborb2k16-synth.a liborb2k16-audio.a liborb2k16-player.a cmake/orb2k16
 done
 if grep -q "^CMAKE_PROJECT_NAME:.*orb2k16" "$bin/CMakeCache.txt" && grep -q "^ORB_BUILD_APP:BOOL=ON" "$bin/CMakeCache.txt"; then
   for f in bin/orb2k16 bin/orb2k16-capture; do [ -x "$prefix/$f" ] || fail "not installed: $f"; done
+  grep -q '^\.TH ORB2K16 "1"' "$prefix/share/man/man1/orb2k16.1" || fail "no man page for orb2k16"
 fi
 
 # The installed tool is the built one and reads the installed bank.
