@@ -660,20 +660,24 @@ midi::Bank defaultBank() {
 // One note of `seconds` on a channel with a program, rendered through the
 // bank's patches.
 std::vector<float> playNote(const midi::Bank& bank, uint8_t channel, uint8_t program, uint8_t note,
-                            double seconds) {
+                            double seconds, double renderSeconds = 0.0) {
   const uint32_t ticks = uint32_t(seconds * 192);  // 96 per quarter at 120 per minute
   Track t;
   t.at(0, {uint8_t(0xC0 | channel), program})
       .at(0, {uint8_t(0x90 | channel), note, 100})
       .at(ticks, {uint8_t(0x80 | channel), note, 0})
-      .end();
+      .end(uint32_t(std::max(0.0, renderSeconds - seconds) * 192));  // the tune lasts the render
   const Imported r = import(smf(0, 96, {t}), bank);
   SynthSink sink;
   auto loaded = loadTune(r.tune, &sink);
-  const int frames = int(seconds * 44100);
+  const int frames = int(std::max(seconds, renderSeconds) * 44100);
   std::vector<float> out(2 * size_t(frames));
   renderFrames(*loaded->player, out.data(), frames);
   return leftOf(out);
+}
+
+double decibels(double ratio) {
+  return 20.0 * std::log10(ratio);
 }
 
 double crossingsPerSecond(const std::vector<float>& x, size_t frames) {
@@ -724,27 +728,92 @@ TEST(MidiBank, NotesSoundAtTheirMidiPitch) {
   EXPECT_NEAR(frequencyOf(steady3, 44100.0), 220.0, 220.0 * 0.01);
 }
 
+namespace {
+
+// The share of the energy of `x` above `hz`, by a discrete Fourier
+// transform of the whole stretch.
+double shareAbove(const std::vector<float>& x, double hz) {
+  const size_t n = x.size();
+  double above = 0.0, total = 0.0;
+  for (size_t k = 1; k < n / 2; ++k) {
+    double re = 0.0, im = 0.0;
+    const double w = 2.0 * M_PI * double(k) / double(n);
+    for (size_t i = 0; i < n; ++i) {
+      re += x[i] * std::cos(w * double(i));
+      im -= x[i] * std::sin(w * double(i));
+    }
+    const double e = re * re + im * im;
+    total += e;
+    if (double(k) * 44100.0 / double(n) > hz) above += e;
+  }
+  return total > 0.0 ? above / total : 0.0;
+}
+
+}  // namespace
+
 TEST(MidiBank, DrumKitSoundsChangeWithTheKey) {
   const midi::Bank bank = defaultBank();
   // Brightness by zero crossings over the first 50 ms of each hit: the kick
-  // is a low thump, the snare brighter, the hats and cymbals brightest.
-  auto brightness = [&](uint8_t key) {
+  // is a low thump, the snare brighter; hats and cymbals have most of their
+  // energy above 5 kHz and are quieter than the kick.
+  auto hit = [&](uint8_t key) {
     const std::vector<float> x = playNote(bank, 9, 0, key, 0.3);
-    EXPECT_GT(rms(x, 0, 4410), 0.02f) << "key " << int(key);
-    return crossingsPerSecond(x, 2205);
+    EXPECT_GT(rms(x, 0, 4410), 0.01f) << "key " << int(key);
+    return x;
   };
-  const double kick = brightness(36);
-  const double snare = brightness(38);
-  const double hat = brightness(42);
-  const double cymbal = brightness(49);
-  EXPECT_LT(kick, 400.0);
-  EXPECT_GT(snare, 1.5 * kick);
-  EXPECT_GT(hat, 1.5 * snare);
-  EXPECT_GT(cymbal, hat);
+  const std::vector<float> kick = hit(36);
+  EXPECT_LT(crossingsPerSecond(kick, 2205), 400.0);
+  EXPECT_GT(crossingsPerSecond(hit(38), 2205), 1.5 * crossingsPerSecond(kick, 2205));
+  for (uint8_t key : {42, 46, 49, 51}) {
+    const std::vector<float> metal = hit(key);
+    EXPECT_GT(shareAbove(std::vector<float>(metal.begin(), metal.begin() + 2205), 5000.0), 0.6)
+        << "key " << int(key);
+    EXPECT_LT(rms(metal, 0, 4410), 0.7 * rms(kick, 0, 4410)) << "key " << int(key);
+  }
+  // They play on the highest free channel, which follows the drum channel's
+  // level; with no channel free they stay on the drum channel.
+  Track t;
+  t.at(0, {0xB9, 7, 64}).at(0, {0x99, 42, 100}).at(0, {0x99, 36, 100}).end(96);
+  const Imported split = import(smf(0, 96, {t}), bank);
+  EXPECT_EQ(split.summary.cymbalsPlayOn, 14);
+  EXPECT_EQ(notesOf(split.tune.channels[14]),
+            (std::vector<std::pair<int32_t, int>>{{0, 42100}, {96, 42000}}));
+  EXPECT_EQ(split.tune.channels[14].controllers[6].size(), 1u);
+  EXPECT_NE(split.summary.line().find("hats and cymbals play on channel 15"), std::string::npos);
+  Track full;
+  for (uint8_t ch = 0; ch < 16; ++ch) full.at(0, {uint8_t(0x90 | ch), 42, 100});
+  EXPECT_EQ(import(smf(0, 96, {full.end(96)}), bank).summary.cymbalsPlayOn, -1);
+
   // Toms rise in pitch with the key.
   const std::vector<float> low = playNote(bank, 9, 0, 41, 0.3);
   const std::vector<float> high = playNote(bank, 9, 0, 45, 0.3);
   EXPECT_GT(crossingsPerSecond(high, 2205), crossingsPerSecond(low, 2205));
+}
+
+TEST(MidiBank, TheRoomFallsSixtyDecibelsInAboutTwoSecondsAndStruckSoundsStartAtOnce) {
+  const midi::Bank bank = defaultBank();
+  // A 0.1 s piano note: once the note has gone (0.5 s on), the room's echo
+  // alone falls at 60 dB per 2 s (1.6 to 2.6 s).
+  const std::vector<float> piano = playNote(bank, 0, 0, 60, 0.1, 3.0);
+  const double early = rms(piano, 22050, 26460), late = rms(piano, 66150, 70560);
+  const double fallPerSecond = decibels(early / late) / 1.0;
+  EXPECT_GT(60.0 / fallPerSecond, 1.6);
+  EXPECT_LT(60.0 / fallPerSecond, 2.6);
+
+  // Timpani, xylophone and glockenspiel: within 40 ms the sound is as loud
+  // as it gets (within 2 dB, 10 ms steps), and two seconds on it has
+  // fallen by 20 dB (no drone).
+  for (uint8_t program : {47, 13, 9}) {
+    const std::vector<float> x = playNote(bank, 0, program, 57, 2.5);
+    double first = 0.0, top = 0.0;
+    for (size_t at = 0; at + 441 < x.size(); at += 441) {
+      const double level = rms(x, at, at + 441);
+      top = std::max(top, level);
+      if (at < 1764) first = std::max(first, level);
+    }
+    EXPECT_GT(decibels(first / top), -2.0) << "program " << int(program);
+    EXPECT_LT(rms(x, 88200, 92610), top / 10) << "program " << int(program);
+  }
 }
 
 namespace {

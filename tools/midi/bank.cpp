@@ -123,6 +123,7 @@ bool loadBank(const std::string& folder, Bank& out, std::string& error) {
     std::vector<tunesrc::PatchDefinition> kit;
     if (!loadPatches(drumsPath.string(), kit, error)) return false;
     if (!kit.empty()) out.drumKit = std::move(kit.front().bytes);
+    if (kit.size() > 1) out.cymbals = std::move(kit[1].bytes);
   }
 
   out.global = tunesrc::defaultGlobalBytes();

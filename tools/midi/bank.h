@@ -1,7 +1,9 @@
 #pragma once
 // Loading a patch bank for MIDI import from a folder of tune source files:
 //   bank.patch   the melodic programs (patch blocks, includes allowed)
-//   drums.patch  the drum kit: its first patch (optional)
+//   drums.patch  the drum kit: its first patch, and the hats and cymbals
+//                that play on a channel of their own when one is free: its
+//                second (optional)
 //   global.tune  a `global ... end` block (optional; defaults otherwise)
 #include <cstddef>
 #include <cstdint>

@@ -473,7 +473,7 @@ bool buildPatches(const Bank& bank, TuneDescription& tune, ImportSummary& summar
   bool used[kProgramCount] = {};
   used[0] = true;  // selected after initialisation
   for (int ch = 0; ch < kChannelCount; ++ch) {
-    if (ch == kDrumChannel) continue;
+    if (ch == kDrumChannel || ch == summary.cymbalsPlayOn) continue;
     for (const ProgramEvent& p : tune.channels[size_t(ch)].programs) used[p.program] = true;
   }
   ChannelEvents& drums = tune.channels[kDrumChannel];
@@ -487,6 +487,16 @@ bool buildPatches(const Bank& bank, TuneDescription& tune, ImportSummary& summar
     drumSlot = chooseDrumSlot(used);
     drums.programs.insert(drums.programs.begin(), ProgramEvent{0, uint8_t(drumSlot)});
     tune.patches.push_back({drumSlot, bank.drumKit});
+  }
+  if (summary.cymbalsPlayOn >= 0) {
+    // splitCymbals made sure that a program is left for them.
+    bool taken[kProgramCount];
+    std::copy(std::begin(used), std::end(used), std::begin(taken));
+    if (drumSlot >= 0) taken[drumSlot] = true;
+    const int slot = chooseDrumSlot(taken);
+    ChannelEvents& cymbals = tune.channels[size_t(summary.cymbalsPlayOn)];
+    cymbals.programs.insert(cymbals.programs.begin(), ProgramEvent{0, uint8_t(slot)});
+    tune.patches.push_back({slot, bank.cymbals});
   }
   for (int p = 0; p < kProgramCount; ++p) {
     if (!used[p] || p == drumSlot) continue;
@@ -507,7 +517,7 @@ bool buildPatches(const Bank& bank, TuneDescription& tune, ImportSummary& summar
       return false;
     }
     for (int ch = 0; ch < kChannelCount; ++ch) {
-      if (ch == kDrumChannel) continue;
+      if (ch == kDrumChannel || ch == summary.cymbalsPlayOn) continue;
       for (ProgramEvent& e : tune.channels[size_t(ch)].programs) {
         if (e.program == drumSlot) e.program = uint8_t(patch->program);
       }
@@ -675,6 +685,57 @@ void placeChannels(TuneDescription& tune, ImportSummary& summary) {
   summary.channel15PlaysOn = to;
 }
 
+bool isCymbalKey(int key) {
+  switch (key) {
+    case 42:  // closed hi-hat
+    case 44:  // pedal hi-hat
+    case 46:  // open hi-hat
+    case 49:  // crash
+    case 51:  // ride
+    case 52:  // china
+    case 53:  // ride bell
+    case 55:  // splash
+    case 57:  // crash 2
+    case 59:  // ride 2
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Hats and cymbals play the bank's cymbal patch on a channel of their own
+// when one is free: a kit of one patch whose sound follows the key cannot
+// make a tom and the hat a key above it both sound right. The cymbals
+// follow the drum channel's level and pan.
+void splitCymbals(const Bank& bank, TuneDescription& tune, ImportSummary& summary) {
+  ChannelEvents& drums = tune.channels[kDrumChannel];
+  if (bank.cymbals.empty() || bank.drumKit.empty()) return;
+  int to = -1;
+  for (int ch = kSpeechChannelIndex - 1; ch >= 0 && to < 0; --ch) {
+    if (ch != kDrumChannel && tune.channels[size_t(ch)].notes.empty()) to = ch;
+  }
+  // Two programs must be left: one for the kit and one for the cymbals.
+  bool used[kProgramCount] = {};
+  int free = kProgramCount - 1;  // program 0 is always in use
+  for (const ChannelEvents& ch : tune.channels) {
+    for (const ProgramEvent& p : ch.programs) {
+      if (p.program != 0 && !used[p.program]) --free;
+      used[p.program] = true;
+    }
+  }
+  if (to < 0 || free < 2) return;
+  ChannelEvents& cymbals = tune.channels[size_t(to)];
+  std::vector<NoteEvent> rest;
+  for (const NoteEvent& n : drums.notes) (isCymbalKey(n.note) ? cymbals.notes : rest).push_back(n);
+  if (cymbals.notes.empty()) return;
+  drums.notes = std::move(rest);
+  cymbals.controllers = drums.controllers;
+  summary.cymbalsPlayOn = to;
+  if (drums.notes.empty()) {  // a channel without notes carries nothing else
+    for (auto& list : drums.controllers) list.clear();
+  }
+}
+
 void countKept(const TuneDescription& tune, ImportSummary& summary) {
   for (int ch = 0; ch < kChannelCount; ++ch) {
     const ChannelEvents& c = tune.channels[size_t(ch)];
@@ -765,6 +826,9 @@ std::string ImportSummary::line() const {
             std::to_string(sharedChannels[1] + 1) + " share channel " +
             std::to_string(sharedChannels[0] + 1) + " (" + kHow[sharingCost] + ")";
   }
+  if (cymbalsPlayOn >= 0) {
+    text += "; hats and cymbals play on channel " + std::to_string(cymbalsPlayOn + 1);
+  }
   if (channel15PlaysOn >= 0 && channel15PlaysOn != kSpeechChannelIndex) {
     text += "; MIDI channel 16 plays on channel " + std::to_string(channel15PlaysOn + 1);
   }
@@ -787,6 +851,7 @@ bool importSmf(const SmfFile& smf, const uint8_t* bytes, const Bank& bank, TuneD
   dropListsOfSilentChannels(out, summary);
   giveDefaultLevels(out);
   placeChannels(out, summary);
+  splitCymbals(bank, out, summary);
   for (ChannelEvents& ch : out.channels) restoreControllers(ch, summary);
   if (!buildPatches(bank, out, summary, error)) return false;
 

@@ -70,6 +70,7 @@ BendValues bendValues(int bend, int rangeCents);
 struct Bank {
   std::vector<PatchEntry> programs;
   std::vector<uint8_t> drumKit;  // patch bytes; may be empty when no file uses channel 9
+  std::vector<uint8_t> cymbals;  // hats and cymbals of the kit; may be empty
   std::vector<uint8_t> global;
 };
 
@@ -90,6 +91,9 @@ struct ImportSummary {
   // programs, 1 one after the other, 2 the second plays the first's programs.
   std::array<int, 2> sharedChannels{-1, -1};
   int sharingCost = 0;
+  // The channel that the drum channel's hats and cymbals play on (-1: the
+  // drum channel itself).
+  int cymbalsPlayOn = -1;
 
   // Later values at the same tick replace earlier ones in one list: the
   // sequencer delivers one record per list and tick, and values that last no
