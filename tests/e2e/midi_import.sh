@@ -27,12 +27,14 @@ printf '\x81\x40\x80\x3c\0\0\x81\x24\0\0\x89\x24\0\0\x2a\0\0\xb0\x07\x50\0\xff\x
 "$tool" import-midi "$tmp/song.mid" "$tmp/song.tune" 2>"$tmp/summary.log" ||
   { cat "$tmp/summary.log" >&2; fail "import failed"; }
 [ "$(wc -l <"$tmp/summary.log")" -eq 1 ] || { cat "$tmp/summary.log" >&2; fail "summary is not one line"; }
-grep -q "^imported 4 notes on 3 channels" "$tmp/summary.log" || { cat "$tmp/summary.log" >&2; fail "summary"; }
+grep -q "^imported 4 notes on 4 channels" "$tmp/summary.log" || { cat "$tmp/summary.log" >&2; fail "summary"; }
 grep -q "1 other meta events" "$tmp/summary.log" || { cat "$tmp/summary.log" >&2; fail "dropped count"; }
 
 "$tool" inspect "$tmp/song.tune" >"$tmp/inspect.txt" || fail "inspect rejects the image"
 grep -q "ticks per quarter: 96" "$tmp/inspect.txt" || fail "tick division"
-grep -Eq "^ +10 +4 +1 " "$tmp/inspect.txt" || { cat "$tmp/inspect.txt" >&2; fail "drum channel counts"; }
+# The kick stays on the drum channel; the hat plays on the highest free one.
+grep -Eq "^ +10 +2 +1 " "$tmp/inspect.txt" || { cat "$tmp/inspect.txt" >&2; fail "drum channel counts"; }
+grep -Eq "^ +15 +2 +1 " "$tmp/inspect.txt" || { cat "$tmp/inspect.txt" >&2; fail "cymbal channel counts"; }
 # Channel 1: two note records, no program, controller 7 at the general MIDI
 # start level and the file's volume.
 grep -Eq "^ +1 +2 +0 .* 2$" "$tmp/inspect.txt" || { cat "$tmp/inspect.txt" >&2; fail "channel 1 counts"; }
