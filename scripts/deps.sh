@@ -4,7 +4,7 @@
 #
 #   scripts/deps.sh              what scripts/demo.sh and scripts/test.sh use
 #   scripts/deps.sh --optional   also the tools behind the README's other
-#                                commands: sox (spectrogram), ffmpeg (loudness),
+#                                commands: sox (spectrogram),
 #                                fluidsynth + fluid-soundfont-gm and timidity
 #                                (reference renders), /usr/bin/time (timings)
 #   scripts/deps.sh --list [--optional]   prints the package names and stops
@@ -16,13 +16,15 @@ packages=(
   libsndfile1-dev libstb-dev
   # Man pages are made from the programs' --help at build time.
   help2man
+  # Videos from the capture tool; ffmpeg and ffprobe judge them in the tests.
+  libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
   # xvfb-run needs xauth, which Xvfb only recommends.
   xvfb xauth xdotool x11-utils x11-apps imagemagick glslang-tools fonts-dejavu-core xfonts-base
   python3
   clang
 )
-optional=(sox ffmpeg fluidsynth fluid-soundfont-gm timidity time)
+optional=(sox fluidsynth fluid-soundfont-gm timidity time)
 
 list=0
 for arg in "$@"; do

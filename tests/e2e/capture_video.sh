@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Videos from orb2k16-capture, judged by FFmpeg's own tools: every frame is
+# the still of its time (lossless .mkv), the sound is the offline render of
+# the same stretch sample for sample, a stretch given by --from or ending at
+# the tune's end lines up too, an .mp4 has both streams and the stated
+# padding for odd sizes, and Ctrl-C leaves nothing behind.
+set -uo pipefail
+capture=${ORB_BINARY_DIR:-build}/app/orb2k16-capture
+tune=${ORB_BINARY_DIR:-build}/tools/tune
+image=${ORB_BINARY_DIR:-build}/assets/tune.img
+for need in "$capture" "$tune" "$image"; do
+  [ -e "$need" ] || { echo "SKIP: $need not built"; exit 77; }
+done
+for tool in Xvfb ffmpeg ffprobe python3; do
+  command -v $tool >/dev/null || { echo "SKIP: $tool not installed"; exit 77; }
+done
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/orb-video.XXXXXX")
+xvfb_pid=
+capture_pid=
+cleanup() {
+  [ -n "$capture_pid" ] && kill "$capture_pid" 2>/dev/null && wait "$capture_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+  rm -rf "$tmp"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp 9>"$tmp/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(head -n1 "$tmp/display")"
+export LIBGL_ALWAYS_SOFTWARE=1 LP_NUM_THREADS=${LP_NUM_THREADS:-1}
+
+size=160x72
+# frame FILE N OUT: picture N of a video as raw RGB.
+frame() {
+  ffmpeg -y -v error -i "$1" -vf "select=eq(n\,$2)" -frames:v 1 -f rawvideo -pix_fmt rgb24 "$3" ||
+    fail "no frame $2 in $1"
+}
+# still SECONDS OUT: the still at SECONDS as raw RGB.
+still() {
+  "$capture" --time "$1" --size $size --out "$tmp/still.png" || fail "still at $1 s"
+  ffmpeg -y -v error -i "$tmp/still.png" -f rawvideo -pix_fmt rgb24 "$2" || fail "decoding the still"
+}
+# sound FILE OUT: the audio stream as raw 16-bit stereo.
+sound() { ffmpeg -y -v error -i "$1" -map 0:a -f s16le "$2" || fail "no audio in $1"; }
+# reference FROM-MS SECONDS OUT: `tune render` of the same stretch, raw.
+reference() {
+  "$tune" render "$image" "$tmp/ref.wav" --from-ms "$1" --seconds "$2" || fail "tune render"
+  ffmpeg -y -v error -i "$tmp/ref.wav" -f s16le "$3" || fail "decoding the render"
+}
+frames() {
+  ffprobe -v error -count_frames -select_streams v -show_entries stream=nb_read_frames \
+    -of csv=p=0 "$1"
+}
+
+# One second at 10 fps: frame 5 is the still at 0.5 s, frame 4 is not.
+"$capture" --video "$tmp/a.mkv" --fps 10 --seconds 1 --size $size 2>"$tmp/err" ||
+  fail "mkv capture: $(cat "$tmp/err")"
+[ ! -s "$tmp/err" ] || fail "mkv capture said: $(cat "$tmp/err")"
+[ "$(frames "$tmp/a.mkv")" = 10 ] || fail "$(frames "$tmp/a.mkv") frames, expected 10"
+still 0.5 "$tmp/s05.rgb"
+frame "$tmp/a.mkv" 5 "$tmp/f5.rgb"
+frame "$tmp/a.mkv" 4 "$tmp/f4.rgb"
+cmp -s "$tmp/f5.rgb" "$tmp/s05.rgb" || fail "frame 5 differs from the still at 0.5 s"
+cmp -s "$tmp/f4.rgb" "$tmp/s05.rgb" && fail "frame 4 equals the still at 0.5 s"
+sound "$tmp/a.mkv" "$tmp/a.raw"
+reference 0 1 "$tmp/r.raw"
+cmp "$tmp/a.raw" "$tmp/r.raw" || fail "the sound differs from tune render --from-ms 0 --seconds 1"
+python3 -c "import array,sys; a=array.array('h',open(sys.argv[1],'rb').read()); \
+sys.exit(max(map(abs,a)) < 100)" "$tmp/a.raw" || fail "the sound is silent"
+
+# From 2.5 s: picture and sound both start there.
+"$capture" --video "$tmp/b.mkv" --fps 10 --from 2.5 --seconds 0.3 --size $size ||
+  fail "capture from 2.5 s"
+[ "$(frames "$tmp/b.mkv")" = 3 ] || fail "$(frames "$tmp/b.mkv") frames from 2.5 s, expected 3"
+still 2.5 "$tmp/s25.rgb"
+frame "$tmp/b.mkv" 0 "$tmp/b0.rgb"
+cmp -s "$tmp/b0.rgb" "$tmp/s25.rgb" || fail "frame 0 from 2.5 s differs from the still at 2.5 s"
+sound "$tmp/b.mkv" "$tmp/b.raw"
+reference 2500 0.3 "$tmp/r.raw"
+cmp "$tmp/b.raw" "$tmp/r.raw" || fail "the sound from 2.5 s differs from tune render"
+
+# Without --seconds the video ends with the tune: its sound is every frame
+# from the start to the last tick, under pictures that cover it.
+read -r _ end_frames end_ms < <("$tune" inspect "$image" --events | tail -n1)
+from_ms=$((end_ms - 250))
+"$capture" --video "$tmp/c.mkv" --fps 8 --from "$((from_ms / 1000)).$(printf %03d $((from_ms % 1000)))" \
+  --size 16x8 || fail "capture to the tune's end"
+sound "$tmp/c.mkv" "$tmp/c.raw"
+want=$((end_frames - (from_ms * 441 + 5) / 10))
+[ "$(($(stat -c %s "$tmp/c.raw") / 4))" = "$want" ] ||
+  fail "$(($(stat -c %s "$tmp/c.raw") / 4)) sound frames to the end, expected $want"
+[ "$(frames "$tmp/c.mkv")" = $(((want * 8 + 44099) / 44100)) ] || fail "pictures to the end"
+
+# .mp4: H.264 + AAC, an odd size padded to even, as long as the stretch.
+"$capture" --video "$tmp/d.mp4" --fps 10 --seconds 1 --size 161x73 || fail "mp4 capture"
+info=$(ffprobe -v error -show_entries stream=codec_name,width,height:format=duration \
+  -of default=nw=1 "$tmp/d.mp4")
+for want in codec_name=h264 codec_name=aac width=162 height=74; do
+  grep -qx "$want" <<<"$info" || fail "mp4 lacks $want: $info"
+done
+duration=$(sed -n 's/^duration=//p' <<<"$info")
+python3 -c "import sys; sys.exit(abs(float(sys.argv[1]) - 1.0) > 0.1)" "$duration" ||
+  fail "mp4 lasts $duration s"
+
+# Ctrl-C: the existing file stays as it was and no temporary file is left.
+echo keep >"$tmp/e.mkv"
+"$capture" --video "$tmp/e.mkv" --fps 10 --seconds 600 --size $size 2>"$tmp/err" &
+capture_pid=$!
+for _ in $(seq 100); do
+  [ -n "$(find "$tmp" -name '.e.mkv.*' -size +1k)" ] && break
+  sleep 0.1
+done
+[ -n "$(find "$tmp" -name '.e.mkv.*' -size +1k)" ] || fail "no video being written"
+kill -INT "$capture_pid"
+wait "$capture_pid"
+status=$?
+capture_pid=
+[ "$status" = 1 ] || fail "interrupted capture ended with $status"
+grep -q "interrupted" "$tmp/err" || fail "interrupted capture said: $(cat "$tmp/err")"
+[ "$(cat "$tmp/e.mkv")" = keep ] || fail "the interrupted capture changed the existing file"
+[ -z "$(find "$tmp" -name '.*.mkv.*')" ] || fail "temporary files left: $(ls -a "$tmp")"
+echo PASS
