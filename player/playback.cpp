@@ -128,6 +128,13 @@ int replaceTune(Playback& pb, const uint8_t* image, size_t size, ParseResult* wh
   return 1;
 }
 
+BarTick playingBar(Playback& pb, int64_t* count) {
+  CallbackGuard guard(pb.stream);
+  const PlayerState& p = pb.player;
+  if (count) *count = barCount(p.tune);
+  return barAtTick(p.tune, p.nowTick);
+}
+
 bool replacementPending(Playback& pb) {
   CallbackGuard guard(pb.stream);
   return pb.player.pendingTune.load() != nullptr;

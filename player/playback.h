@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "audio/audio_stream.h"
+#include "player/bar_map.h"
 #include "player/sequencer.h"
 
 // The sink and the device must outlive the Playback: its stream's worker
@@ -70,6 +71,10 @@ bool setLoop(Playback& pb, int64_t firstBar, int64_t lastBar);
 // the image was rejected (nothing changes; `why` says why). The old image
 // must stay alive until replacementPending is false; `image` from now on.
 int replaceTune(Playback& pb, const uint8_t* image, size_t size, ParseResult* why = nullptr);
+
+// The bar being rendered (about one ring length ahead of what is heard) and
+// the tune's bar count, for display.
+BarTick playingBar(Playback& pb, int64_t* barCount = nullptr);
 
 // True while a tune handed over by replaceTune has not yet taken over.
 bool replacementPending(Playback& pb);
