@@ -14,14 +14,14 @@ _tune() {
   case $command in
     inspect) options="--events" ;;
     render) options="--seconds --from-ms --rate --exact --float --seed" ;;
-    play) options="--from-ms --seconds" ;;
+    play) options="--from-ms --from-bar --loop --watch --seconds" ;;
     build) options="--quiet" ;;
     import-midi) options="--patches" ;;
     *) return ;;
   esac
 
   case $prev in
-    --seconds | --from-ms | --seed) return ;;
+    --seconds | --from-ms | --from-bar | --loop | --seed) return ;;
     --rate)
       COMPREPLY=($(compgen -W "22050 32000 44100 48000 88200 96000" -- "$cur"))
       return
@@ -41,7 +41,7 @@ _tune() {
   local i operand=0
   for ((i = 2; i < cword; i++)); do
     case ${words[i]} in
-      --seconds | --from-ms | --seed | --rate | --patches) ((i++)) ;;
+      --seconds | --from-ms | --from-bar | --loop | --seed | --rate | --patches) ((i++)) ;;
       -*) ;;
       *) ((operand++)) ;;
     esac
