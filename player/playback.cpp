@@ -58,6 +58,9 @@ int playTune(Playback& pb, const uint8_t* image, size_t size, ParseResult* why) 
   p.msPerSecond = kMsPerSecond;
   p.sampleRate = pb.sampleRate;
   p.tune = parsed;
+  // A new tune starts without the old one's loop or a replacement meant for it.
+  p.pendingTune.store(nullptr);
+  setLoopBars(p, 0, 0);
   p.positionFrames = 0;
   resetSequencer(p);
   pb.measured = measureTune(p);

@@ -263,7 +263,11 @@ int runPlay(int argc, char** argv) {
                 o.image);
     return cli::kExitUsage;
   }
+  // The tune's bytes (an image, or the builds of a source) outlive the
+  // playback that reads them.
   std::vector<uint8_t> image;
+  tunesrc::LiveSource live;
+  live.path = o.image;
   if (!source && !loadTuneFile(kProgram, o.image, image)) return cli::kExitFailure;
   installInterruptHandler();
 
@@ -274,8 +278,6 @@ int runPlay(int argc, char** argv) {
   pb->player.sink = sink.get();
   pb->device = device.get();
 
-  tunesrc::LiveSource live;
-  live.path = o.image;
   if (source) {
     tunesrc::BuildError error;
     if (!tunesrc::startLiveSource(live, *pb, error)) {
