@@ -13,7 +13,7 @@
 enum class VideoFormat { Mp4, Mkv };
 
 // The extensions a video file may have, as a user is told them.
-inline constexpr const char* kVideoExtensions = ".mp4 (H.264 + AAC), .mkv (lossless FFV1 + FLAC)";
+inline constexpr const char* kVideoExtensions = ".mp4 (H.264 + AAC) or .mkv (lossless FFV1 + FLAC)";
 
 // The container a file name asks for by its extension (any case); nothing for
 // any other name.
