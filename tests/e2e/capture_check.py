@@ -2,8 +2,9 @@
 
   capture_check.py size FILE W H             the image is W x H
   capture_check.py differ FILE FILE MIN      mean channel difference above MIN
-  capture_check.py band FILE upper|lower     the energy band's warm light lies
-                                             (almost) only in that half
+  capture_check.py band FILE upper|lower [MIN]  the energy band's warm light
+                                             lies (almost) only in that half
+                                             (at least MIN pixels, default 100)
   capture_check.py background FILE SHARE     the graded background colour of
                                              rays leaving away from the light
                                              covers at least SHARE of the frame
@@ -83,7 +84,7 @@ def differ(path_a, path_b, least):
         sys.exit(f"{path_a} and {path_b} differ by {mean:.2f} on average, expected > {least}")
 
 
-def band(path, half):
+def band(path, half, least=100):
     # The band's light is warm (red well above blue) and bright; the rest of
     # the scene is lit in cool blue-green.
     _, height, rows = read_png(path)
@@ -96,7 +97,7 @@ def band(path, half):
                 lower += 1
     print(f"warm pixels: {upper} upper, {lower} lower")
     want, other = (upper, lower) if half == "upper" else (lower, upper)
-    if want < 100:
+    if want < int(least):
         sys.exit(f"{path}: only {want} pixels of band light in the {half} half")
     if other * 20 > want:
         sys.exit(f"{path}: {other} pixels of band light outside the {half} half")

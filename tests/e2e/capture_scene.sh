@@ -28,16 +28,20 @@ if command -v Xvfb >/dev/null; then
 fi
 export LIBGL_ALWAYS_SOFTWARE=1
 
-shoot() { "$capture" --time "$1" --out "$2" || fail "capture at $1 s failed"; }
+shoot() { "$capture" --time "$1" --out "$2" "${@:3}" || fail "capture at $1 s failed"; }
 shoot 20 "$tmp/a.png"
 shoot 20 "$tmp/b.png"
 shoot 70 "$tmp/c.png"
+# Another size with the resolution to match frames the same view.
+shoot 20 "$tmp/small.png" --size 320x150
 
 $check size "$tmp/a.png" 1022 447 || fail "size"
 cmp -s "$tmp/a.png" "$tmp/b.png" || fail "two stills at 20 s differ"
 $check differ "$tmp/a.png" "$tmp/c.png" 10 || fail "stills at 20 s and 70 s are alike"
 $check band "$tmp/a.png" upper || fail "energy band at 20 s"
 $check band "$tmp/c.png" lower || fail "energy band at 70 s"
+$check size "$tmp/small.png" 320 150 || fail "--size"
+$check band "$tmp/small.png" upper 10 || fail "energy band at 20 s, 320x150"
 # Rays that leave the scene show the background colour.
 $check background "$tmp/a.png" 0.01 || fail "background at 20 s"
 $check background "$tmp/c.png" 0.01 || fail "background at 70 s"
