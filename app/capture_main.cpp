@@ -218,7 +218,7 @@ void showProgress(Progress& progress, int64_t done, int64_t total) {
 
 // Draws, reads back and encodes every frame with its share of the sound.
 bool recordVideo(Platform& platform, const CaptureView& view, const VideoPlan& plan,
-                 OfflineMusic& music, VideoWriter& writer) {
+                 OfflineMusic& music, VideoWriter& writer, const std::string& target) {
   SceneProgram scene;
   if (!setupScene(platform, view, scene)) return false;
   FrameReader reader;
@@ -252,7 +252,9 @@ bool recordVideo(Platform& platform, const CaptureView& view, const VideoPlan& p
   releaseFrameReader(reader);
   if (progress.shown && reader.delivered < plan.frames) std::fputc('\n', stderr);
   if (!ok) {
-    report("writing the video failed: " + writer.error());
+    // An empty writer error means the frame never reached it.
+    report(writer.error().empty() ? std::string("a frame could not be read back from the GL")
+                                  : "cannot write '" + target + "': " + writer.error());
     return false;
   }
   return !gStopRequested && !glFailed();
@@ -299,7 +301,7 @@ int runVideo(const CaptureOptions& options) {
     settings.sampleRate = kDefaultSampleRate;
     ok = writer.open(file.path(), settings);
     if (!ok) report("cannot write '" + options.video + "': " + writer.error());
-    ok = ok && recordVideo(platform, view, plan, music, writer);
+    ok = ok && recordVideo(platform, view, plan, music, writer, options.video);
     if (ok && !writer.finish()) {
       report("cannot write '" + options.video + "': " + writer.error());
       ok = false;
