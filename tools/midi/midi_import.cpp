@@ -171,7 +171,7 @@ class Importer {
           // A key struck again while the pedal holds it ends the held note
           // first, as a damper lifted and dropped would.
           endSustained(events, state, a, tick);
-          events.notes.push_back({tick, a, b});
+          events.notes.push_back({tick, a, uint8_t(noteVelocity(b))});
           ++state.keyDown[a];
           ++summary_.notes;
           break;
@@ -765,6 +765,11 @@ void giveDefaultLevels(TuneDescription& tune) {
 }
 
 }  // namespace
+
+int noteVelocity(int velocity) {
+  const double v = velocity / 127.0;
+  return std::max(1, int(std::lrint(kMaxControllerValue * v * v)));
+}
 
 int levelValue(int volume, int expression) {
   const double v = volume / 127.0, e = expression / 127.0;

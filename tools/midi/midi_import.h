@@ -40,6 +40,11 @@ enum : int {
   kLevelController = 7,       // channel volume, linear
 };
 
+// A note's velocity (1..127) as the note carries it: its square, scaled to
+// 1..127, since the bank's patches are as loud as the velocity they get and
+// a general MIDI renderer's loudness follows the velocity's square.
+int noteVelocity(int velocity);
+
 // Channel volume and expression (0..127 each) as the level controller: the
 // product of their squares, the loudness curve of a general MIDI renderer.
 int levelValue(int volume, int expression);
