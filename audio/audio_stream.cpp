@@ -19,9 +19,9 @@ void resetState(AudioStream& stream) {
 
 // Waits for streamWake or the end of one worker period, then clears the
 // signal (auto-reset).
-void waitForWake(WakeEvent& wake) {
+void waitForWake(WakeEvent& wake, int periodMs) {
   std::unique_lock<std::mutex> guard(wake.mutex);
-  wake.signal.wait_for(guard, std::chrono::milliseconds(kWorkerPeriodMs),
+  wake.signal.wait_for(guard, std::chrono::milliseconds(periodMs),
                        [&wake] { return wake.pending; });
   wake.pending = false;
 }
@@ -29,7 +29,7 @@ void waitForWake(WakeEvent& wake) {
 void runWorker(AudioStream& stream) {
   stream.device->prepareWorkerThread();
   while (stream.stopRequest.load() == 0) {
-    waitForWake(stream.wake);
+    waitForWake(stream.wake, stream.workerPeriodMs);
     if (stream.stopRequest.load() != 0) break;
     streamFill(stream);
   }

@@ -55,7 +55,8 @@ struct AudioStream {
   int64_t lastPosition = 0;  // last value returned by streamPosition
 
   WakeEvent wake;
-  std::recursive_mutex lock;  // held by the worker over each whole fill
+  int workerPeriodMs = kWorkerPeriodMs;  // the worker's wait when no wake comes
+  std::recursive_mutex lock;             // held by the worker over each whole fill
 
   std::array<float, kRingFrames * kStreamChannels> scratch{};  // the callback renders here
 

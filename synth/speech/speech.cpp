@@ -107,7 +107,7 @@ void selectText(SpeechRenderer& s, const SpeechText& text, bool missingAsEmpty) 
 // Holds the pause frame; the timing of the running segment is kept, so the
 // pause lasts until that segment's time has run out.
 void restart(SpeechRenderer& s) {
-  const SpeechFrame& pause = s.frames[kSpeechPauseFrame];
+  const SpeechFrame& pause = kSpeechFrames[kSpeechPauseFrame];
   interpolateFrames(s, pause, pause, 0.0f, s.current);
   std::copy(s.current, s.current + kSpeechValueCount, s.target);
   s.previousFrame = kSpeechPauseFrame;
@@ -118,7 +118,7 @@ void restart(SpeechRenderer& s) {
 void startSegment(SpeechRenderer& s) {
   s.previousFrame = s.currentFrame;
   s.currentFrame = phonemeEntry(s.phoneme).frames[s.segmentIndex];
-  const float duration = frameValue(s.frames[s.currentFrame], FrameColumn::Duration);
+  const float duration = frameValue(kSpeechFrames[s.currentFrame], FrameColumn::Duration);
   const int32_t units =
       std::max<int32_t>(roundToInt(static_cast<float>(s.multiplier) * duration), 1);
   // At speed 0 a segment lasts one tick per unit rather than no time at all.
@@ -198,8 +198,8 @@ void glide(SpeechRenderer& s) {
   // length, and speed 0 below zero: keep t within 0..1 so frames are never
   // extrapolated.
   const float t = std::clamp(static_cast<float>(position) * s.inverseLength, 0.0f, 1.0f);
-  const SpeechFrame& current = s.frames[s.currentFrame];
-  const SpeechFrame& previous = s.frames[s.previousFrame];
+  const SpeechFrame& current = kSpeechFrames[s.currentFrame];
+  const SpeechFrame& previous = kSpeechFrames[s.previousFrame];
   const float currentRank = frameValue(current, FrameColumn::Rank);
   const float previousRank = frameValue(previous, FrameColumn::Rank);
   if (std::fabs(previousRank - currentRank) > static_cast<float>(kRankJump)) {
@@ -227,7 +227,6 @@ void speechInit(SpeechRenderer& s, int sampleRate) {
 }
 
 void speechReset(SpeechRenderer& s) {
-  decodeSpeechFrames(s.frames);
   restart(s);  // before the scale is set: the first control step replaces these targets
   s.formantScale = 1.0f;
   s.speed = kResetSpeed;

@@ -57,12 +57,11 @@ struct SpeechRenderer {
   float highPass1;
   float highPass2;
   SpeechResonatorHistory outputResonator;
-  // Derived from the sample rate and the tables, at init and reset.
+  // Derived from the sample rate, at init and reset.
   int32_t sampleRate;
   float omega;  // 2 pi / sample rate
   float rho;    // -pi / sample rate
   float outputCoefficients[3];
-  SpeechFrame frames[kSpeechFrameCount];
 };
 static_assert(sizeof(SpeechRenderer) <= 65536, "the speech renderer has a 64 KiB block");
 

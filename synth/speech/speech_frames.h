@@ -1,6 +1,5 @@
 #pragma once
-// The formant frame table of the speech renderer: 69 frames of 19 values,
-// kept compactly in the program and decoded into floats at every reset.
+// The formant frame table of the speech renderer: 69 frames of 19 values.
 #include <cstdint>
 
 constexpr int kSpeechFrameCount = 69;
@@ -37,6 +36,4 @@ inline float frameValue(const SpeechFrame& frame, FrameColumn column) {
   return frame[static_cast<int>(column)];
 }
 
-// Decodes the compact table: a running sum through all differences, column
-// after column, each value the sum times its column's scale.
-void decodeSpeechFrames(SpeechFrame (&frames)[kSpeechFrameCount]);
+extern const SpeechFrame kSpeechFrames[kSpeechFrameCount];

@@ -34,25 +34,6 @@ std::vector<int32_t> steadyClock(int32_t first, double framesPerSecond, int fram
   return clock;
 }
 
-TEST(FpsTitle, FirstFrameAboveZeroShowsOne) {
-  FpsCounter fps;
-  ASSERT_TRUE(countFrame(fps, 1));
-  EXPECT_EQ(fps.framesPerSecond, 1);
-  EXPECT_EQ(fpsTitle(fps.framesPerSecond), "GLSL Testing - QX 07/06/2014 - FPS: 1");
-  // The next second is quiet.
-  EXPECT_FALSE(countFrame(fps, 500));
-  EXPECT_FALSE(countFrame(fps, 1001));
-}
-
-TEST(FpsTitle, ClockAtOrBelowZeroDelaysTheFirstTitle) {
-  FpsCounter fps;
-  const auto updates = runFrames(fps, {-2000, -1, 0, 0, 1, 2});
-  ASSERT_EQ(updates.size(), 1u);
-  // The first title counts every frame drawn before it.
-  EXPECT_EQ(updates[0].now, 1);
-  EXPECT_EQ(updates[0].framesPerSecond, 5);
-}
-
 TEST(FpsTitle, SteadySixtyFramesASecondShowsSixtyOrSixtyOne) {
   for (int32_t first : {1, 17, 123456, -4000}) {
     FpsCounter fps;
@@ -106,12 +87,6 @@ TEST(FpsTitle, ClockWrapDisturbsTheCountForLessThanASecond) {
     if (u.now < 0) ++steadyAfterWrap;
   }
   EXPECT_GE(steadyAfterWrap, 4);
-}
-
-TEST(FpsTitle, TitleShowsPlainDecimal) {
-  EXPECT_EQ(fpsTitle(0), "GLSL Testing - QX 07/06/2014 - FPS: 0");
-  EXPECT_EQ(fpsTitle(60), "GLSL Testing - QX 07/06/2014 - FPS: 60");
-  EXPECT_EQ(fpsTitle(1234), "GLSL Testing - QX 07/06/2014 - FPS: 1234");
 }
 
 TEST(ShaderTime, SecondsFromTheStartOfTheMusic) {

@@ -223,21 +223,32 @@ TEST(AudioStream, WorkerFillsOnItsOwnAndStopsOnClose) {
   while (snapshot(stream, counter).frames < 1000 && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   EXPECT_EQ(snapshot(stream, counter).frames, 1000);
-
-  // A wake makes it fill at once.
-  device.setCursor(8000);
-  streamWake(stream);
-  while (snapshot(stream, counter).frames < 2000 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::yield();
-  EXPECT_EQ(snapshot(stream, counter).frames, 2000);
-  EXPECT_EQ(device.samples()[4000 / 2], 8192);
-
   streamClose(stream);
   EXPECT_FALSE(device.isOpen());
   int calls = counter.calls;
   device.setCursor(12000);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   EXPECT_EQ(counter.calls, calls);
+}
+
+TEST(AudioStream, AWakeMakesTheWorkerFillAtOnce) {
+  // With a worker period of a minute only the wake can bring the fill within
+  // the deadline.
+  ManualRingDevice device;
+  AudioStream stream;
+  stream.workerPeriodMs = 60000;
+  FrameCounter counter;
+  ASSERT_TRUE(streamOpen(stream, device, countFrames, &counter));
+  const long long before = snapshot(stream, counter).frames;
+  device.setCursor(4000);
+  streamWake(stream);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (snapshot(stream, counter).frames < before + 1000 &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  EXPECT_EQ(snapshot(stream, counter).frames, before + 1000);
+  EXPECT_EQ(device.samples()[4000 / 2 - 1], 8192);
+  streamClose(stream);
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// Bass boost: shelf gain at low and high frequencies, the off setting, and
-// memories that hold still while the unit is off. Channel strip in the
+// Bass boost: shelf gain at low and high frequencies. Channel strip in the
 // synthesizer: an echo tail stops with the channel's last voice and picks up
 // where it stopped when the channel plays again.
 #include <gtest/gtest.h>
@@ -65,50 +64,6 @@ TEST(BassBoost, LiftsTheLowEndAndLeavesTheHighs) {
   EXPECT_LT(mid, 3.0);
   // Any non-zero setting boosts a little.
   EXPECT_GT(gains(1, 20, 8000).first, 1.005);
-}
-
-TEST(BassBoost, OffSettingLeavesTheChannelUntouched) {
-  for (float setting : {0.0f, 0.4f}) {
-    BassBoost b{};
-    const SynthConstants k = constants();
-    setup(b, &setting, k);
-    const auto in = tones(1000, 40, 3000, 0.5f);
-    auto out = in;
-    render(b, out.data(), 1000, k);
-    EXPECT_EQ(out, in) << setting;
-  }
-}
-
-TEST(BassBoost, MemoriesHoldWhileOffAndCarryAcrossBlocks) {
-  const SynthConstants k = constants();
-  const float on = 100, off = 0;
-  const auto first = tones(700, 60, 90, 0.3f);
-  const auto pause = tones(900, 500, 700, 0.8f);
-  const auto later = tones(1500, 45, 250, 0.3f);
-
-  // Reference: the two passages straight on, in one block each.
-  BassBoost a{};
-  setup(a, &on, k);
-  auto fa = first;
-  render(a, fa.data(), 700, k);
-  auto la = later;
-  render(a, la.data(), 1500, k);
-
-  // The same in ticks of 128 frames with a switched-off pause between.
-  BassBoost b{};
-  setup(b, &on, k);
-  auto fb = first;
-  for (int at = 0; at < 700; at += 128) render(b, fb.data() + 2 * at, std::min(128, 700 - at), k);
-  setup(b, &off, k);
-  auto pb = pause;
-  render(b, pb.data(), 900, k);
-  EXPECT_EQ(pb, pause);
-  setup(b, &on, k);
-  auto lb = later;
-  for (int at = 0; at < 1500; at += 128) render(b, lb.data() + 2 * at, std::min(128, 1500 - at), k);
-
-  EXPECT_EQ(fa, fb);
-  EXPECT_EQ(la, lb);
 }
 
 // Half dry, half a single echo 1,024 samples later (right side); a short

@@ -18,12 +18,6 @@ TEST(ClockTest, CounterRateIsFixedOnFirstUse) {
   EXPECT_EQ(clockFromSources(clock, 1'000, 123'456'789, 0), 12'345);
 }
 
-TEST(ClockTest, RateRoundsDownToWholeCountsPerMillisecond) {
-  ClockState clock;
-  // 1,999 Hz gives 1 count per millisecond (integer division).
-  EXPECT_EQ(clockFromSources(clock, 1'999, 5'000, 0), 5'000);
-}
-
 TEST(ClockTest, SlowCounterFallsBackToTicksForGood) {
   ClockState clock;
   EXPECT_EQ(clockFromSources(clock, 999, 777'777, 4'321), 4'321);
@@ -53,13 +47,6 @@ TEST(ClockTest, ReadingsFollowRealTime) {
   const int32_t elapsed = second - first;
   EXPECT_GE(elapsed, 45);
   EXPECT_LT(elapsed, 2'000);
-}
-
-TEST(FontTest, PixelHeightFollowsTheDisplayDpi) {
-  EXPECT_EQ(fontPixelHeight(10, 96.0f), 13);   // 13.33
-  EXPECT_EQ(fontPixelHeight(10, 120.0f), 17);  // 16.67
-  EXPECT_EQ(fontPixelHeight(9, 96.0f), 12);    // 12.0
-  EXPECT_EQ(fontPixelHeight(10, 72.0f), 10);
 }
 
 TEST(FontTest, MissingFaceFallsBackToAnInstalledSansSerifFace) {

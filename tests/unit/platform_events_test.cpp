@@ -29,19 +29,6 @@ TEST(EventQueueTest, RepeatOfTheNewestWaitingEventIsDropped) {
   EXPECT_EQ(drain(queue).size(), 1u);
 }
 
-TEST(EventQueueTest, EventsDifferingInAnyFieldAreAllKept) {
-  EventQueue queue;
-  pushEvent(queue, controlEvent(4));
-  pushEvent(queue, controlEvent(4, ControlNotice::DoubleClick));  // other detail
-  pushEvent(queue, controlEvent(0, ControlNotice::DoubleClick));  // other control
-  pushEvent(queue, Event{kEventControl, 0, 1, 1});                // other window
-  pushEvent(queue, Event{kEventClose, 0, 1, 1});                  // other code
-  const std::vector<Event> got = drain(queue);
-  ASSERT_EQ(got.size(), 5u);
-  EXPECT_EQ(got[0], controlEvent(4));  // oldest first
-  EXPECT_EQ(got[4].code, kEventClose);
-}
-
 TEST(EventQueueTest, OnlyTheNewestWaitingEventCounts) {
   EventQueue queue;
   pushEvent(queue, controlEvent(4));
@@ -94,13 +81,6 @@ TEST(PollEventTest, OnlyControlEventsOfTheCloseButtonEndTheDemo) {
   // A double click ends it as well.
   pushEvent(platform.queue, controlEvent(kCloseButton, ControlNotice::DoubleClick));
   EXPECT_TRUE(endsDemo(platform, pollEvent(platform)));
-}
-
-TEST(DragHookTest, NeverHandlesAMessage) {
-  Platform platform;  // no window: the move has nothing to do
-  for (int32_t code : {kMessageLeftButtonDown, kMessageKeyDown, kMessageClose, kMessageOther}) {
-    EXPECT_EQ(dragHook(platform, kDemoWindow, Message{code, 5, 5, 0}), kHookNotHandled);
-  }
 }
 
 }  // namespace

@@ -33,16 +33,6 @@ Image blank(int w, int h) {
   return image;
 }
 
-TEST(ImageTest, NewImageIsBlackAndOutsideReadsAsBlack) {
-  Image image = blank(5, 4);
-  EXPECT_EQ(pixelsOf(image, 0).size(), 20u);
-  EXPECT_EQ(pixelAt(image, -1, 0), 0);
-  EXPECT_EQ(pixelAt(image, 5, 0), 0);
-  Image empty = blank(-3, 4);
-  EXPECT_EQ(empty.width, 0);
-  EXPECT_TRUE(empty.pixels.empty());
-}
-
 TEST(ImageTest, FloodFillRepaintsTheConnectedRegionOnly) {
   Image image = blank(10, 10);
   // A closed vertical wall at x = 4 splits the image in two.
@@ -65,27 +55,10 @@ TEST(ImageTest, FloodFillDoesNotLeakThroughDiagonalGaps) {
   EXPECT_EQ(pixelAt(image, 5, 5), 0);
 }
 
-TEST(ImageTest, FloodFillIgnoresStartsOutsideAndSameColour) {
-  Image image = blank(4, 4);
-  floodFill(image, -1, 2, kGrey);
-  floodFill(image, 4, 0, kGrey);
-  EXPECT_TRUE(pixelsOf(image, kGrey).empty());
-  floodFill(image, 0, 0, 0);  // already that colour: must end
-  EXPECT_EQ(pixelsOf(image, 0).size(), 16u);
-}
-
 TEST(ImageTest, FloodFillCoversALargeImage) {
   Image image = blank(1024, 1024);
   floodFill(image, 512, 512, kGrey);
   EXPECT_EQ(pixelsOf(image, kGrey).size(), 1024u * 1024u);
-}
-
-TEST(ImageTest, LineEndsOneShortOfThePositiveExtent) {
-  Image image = blank(30, 30);
-  drawLine(image, 6, 6, 18, 18, kRed);
-  Pixels expected;
-  for (int i = 6; i <= 23; ++i) expected.insert({i, i});
-  EXPECT_EQ(pixelsOf(image, kRed), expected);
 }
 
 TEST(ImageTest, NegativeExtentEndsOneShortTowardsTheStart) {
@@ -124,16 +97,6 @@ TEST(ImageTest, ShallowAndSteepLinesAreUnbrokenWithBothEnds) {
   EXPECT_TRUE(steepDrawn.count({8, 10}));
 }
 
-TEST(ImageTest, ZeroExtentDrawsNothingAndUnitExtentOnePixel) {
-  Image image = blank(10, 10);
-  drawLine(image, 3, 3, 0, 5, kRed);
-  drawLine(image, 3, 3, 5, 0, kRed);
-  EXPECT_TRUE(pixelsOf(image, kRed).empty());
-  drawLine(image, 3, 3, 1, 1, kRed);
-  drawLine(image, 7, 7, -1, -1, kRed);
-  EXPECT_EQ(pixelsOf(image, kRed), (Pixels{{3, 3}, {7, 7}}));
-}
-
 TEST(ImageTest, LinesAreClippedAtTheImageEdges) {
   Image image = blank(10, 10);
   drawLine(image, -5, -5, 20, 20, kRed);  // (-5, -5) to (14, 14)
@@ -158,16 +121,6 @@ TEST(CloseGlyphTest, DarkCrossOnGrey) {
   // Two diagonals of 18 pixels that do not share a pixel; the rest is grey.
   EXPECT_EQ(pixelsOf(*glyph, kBackgroundColour).size(), 36u);
   EXPECT_EQ(pixelsOf(*glyph, kForegroundColour).size(), 900u - 36u);
-}
-
-TEST(CloseGlyphTest, DrawingOutsideABeginEndBracketChangesNothing) {
-  Platform platform;
-  createImage(platform, 1, 4, 4);
-  floodFill(platform, 0, 0, kGrey);  // no image is being drawn on
-  EXPECT_EQ(pixelAt(*imageOf(platform, 1), 0, 0), 0);
-  EXPECT_FALSE(beginImageDrawing(platform, 2));  // no such image
-  EXPECT_FALSE(createImage(platform, Platform::kMaxImages, 4, 4));
-  EXPECT_EQ(imageOf(platform, -1), nullptr);
 }
 
 }  // namespace

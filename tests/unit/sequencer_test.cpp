@@ -85,20 +85,6 @@ TEST(SequencerTick, DeliversEachTicksMessagesOnce) {
   }
 }
 
-TEST(SequencerTick, EmptyTuneDeliversOnlyTheTerminatorAndEnds) {
-  RecordingSink sink;
-  auto loaded = loadTune(onePatchTune(), &sink);
-  PlayerState& p = *loaded->player;
-  EXPECT_EQ(sink.starts, 1);
-  EXPECT_EQ(sink.startSampleRate, 44100);
-  EXPECT_FALSE(sequencerStep(p));
-  EXPECT_EQ(p.playState.load(), PlayState::Ended);
-  EXPECT_EQ(sink.hexLists(), (Lists{"FD"}));
-  // Nothing more happens once the tune has ended.
-  sequencerTick(p);
-  EXPECT_EQ(sink.lists.size(), 1u);
-}
-
 TEST(SequencerTick, FirstTickJumpsToTheFirstRecordWithoutLeadingSilence) {
   TuneDescription t = onePatchTune();
   t.channels[7].notes = {{480, 50, 90}, {500, 50, 0}};

@@ -1,12 +1,9 @@
 // A tune that sings: a text on channel 15 whose syllables each start with a
 // note and hold their vowel until it ends, played through the sequencer and
-// the synthesizer. With ORB_SPEECH_TUNE_OUT set, the image is also written to
-// that path (the end-to-end render test uses it).
+// the synthesizer.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -66,12 +63,6 @@ TEST(SpeechTune, TheTextIsSungInStepWithTheNotes) {
   SynthSink sink;
   const auto loaded = loadTune(singingTune(), &sink);
   ASSERT_TRUE(loaded->parse.ok);
-  if (const char* path = std::getenv("ORB_SPEECH_TUNE_OUT")) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(loaded->image.data()),
-              static_cast<std::streamsize>(loaded->image.size()));
-    ASSERT_TRUE(out.good()) << "cannot write " << path;
-  }
 
   // Render a tick at a time, noting where each vowel is first heard.
   constexpr int kChunk = 128;
