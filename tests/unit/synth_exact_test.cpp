@@ -1,8 +1,8 @@
 // Exact samples of a busy scene: every filter type and routing, every shaper
 // mode, voices starting, stealing and ending, every channel and master effect.
-// The hashes were taken from the straightforward voice-by-voice render; any
-// rework of the render loop (fused or lane-parallel filters, reordered loops)
-// must reproduce every bit of every sample, at any optimisation level.
+// Samples and meters are hashed: any rework of the render loop (fused or
+// lane-parallel filters, reordered loops) must reproduce every bit of every
+// sample and meter reading, at any optimisation level.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -128,6 +128,8 @@ Patch keySplitPatch() {
   p.channel[kChannelCompressor + 3] = 40;
   p.channel[kChannelCompressor + 4] = 60;
   p.channel[kChannelCompressor + 5] = 64;
+  p.channel[kChannelCompressor + 6] = 30;  // attack
+  p.channel[kChannelCompressor + 7] = 60;  // release
   p.channel[kReverbSend] = 70;
   return p;
 }
@@ -202,7 +204,9 @@ std::vector<Patch> scenePatches() {
           auxPatch(),  notchPatch(4), notchPatch(7)};
 }
 
-std::array<uint8_t, kGlobalParamCount> sceneGlobals() {
+// The high cut runs at 44,100 Hz; at 32,000 Hz its setting is exactly 1,
+// which bypasses it.
+std::array<uint8_t, kGlobalParamCount> sceneGlobals(int rate) {
   auto g = neutralGlobals();
   g[0] = 100;  // reverb decay
   g[3] = 64;   // reverb level
@@ -211,11 +215,15 @@ std::array<uint8_t, kGlobalParamCount> sceneGlobals() {
   g[7] = 90;
   g[8] = 60;
   g[9] = 30;
-  g[12] = 100;  // high cut in use
-  g[13] = 2;    // master compressor
+  g[11] = 20;  // master low cut
+  g[12] = rate == 44100 ? 100 : 127;
+  g[13] = 2;  // master compressor
   g[14] = 1;
   g[16] = 100;
   g[17] = 60;
+  g[18] = 90;  // ratio
+  g[19] = 20;  // attack
+  g[20] = 50;  // release
   return g;
 }
 
@@ -224,11 +232,14 @@ struct Scene {
   std::vector<uint8_t> map = buildPatchMap(scenePatches());
   std::unique_ptr<SynthState> state = std::make_unique<SynthState>();
   std::vector<float> out;
+  std::vector<float> meters;  // every channel's and the master's, after each call
 
+  // Peak meters at 44,100 Hz, mean square at 32,000 Hz.
   explicit Scene(int rate) {
     EXPECT_TRUE(synthInit(*state, map.data(), map.size(), rate));
-    const auto g = sceneGlobals();
+    const auto g = sceneGlobals(rate);
     setGlobalParams(*state, g.data());
+    setMeterMode(*state, rate == 44100 ? 0 : 1);
   }
   void events(std::vector<uint8_t> list) {
     list.push_back(0xFD);
@@ -243,13 +254,24 @@ struct Scene {
       synthRender(*state, part.data(), n, nullptr, false);
       out.insert(out.end(), part.begin(), part.begin() + 2 * n);
       frames -= n;
+      for (int c = 0; c <= kSynthChannels; ++c) {
+        float m[2];
+        if (c < kSynthChannels) {
+          getChannelMeter(*state, c, &m[0], &m[1]);
+        } else {
+          getMasterMeter(*state, &m[0], &m[1]);
+        }
+        meters.insert(meters.end(), m, m + 2);
+      }
     }
   }
 };
 
 // About 3.2 seconds at 44,100 Hz: chords on six channels, a program change
-// under sounding notes, releases, steals, all-notes-off and new notes.
-std::vector<float> playScene(int rate) {
+// under sounding notes, releases, steals, a channel's volume at 0 while its
+// reverb and delay sends ring, all-notes-off (controllers 123-127) and new
+// notes.
+Scene playScene(int rate) {
   Scene s(rate);
   const int step = rate / 5;
   s.events({0xC0, 0, 0xC1, 1, 0xC2, 2, 0xC3, 3, 0xC4, 4, 0xC5, 5});
@@ -263,15 +285,15 @@ std::vector<float> playScene(int rate) {
   getVoiceCounts(*s.state, counts);
   EXPECT_GE(counts[kSynthChannels], 20);  // many voices sounding side by side
   EXPECT_EQ(counts[3], 3);                // the stealing channel holds its polyphony
-  s.events({0x80, 48, 0, 60, 0, 0x91, 48, 100, 0x83, 52, 0, 0xC5, 6});
+  s.events({0x80, 48, 0, 60, 0, 0x91, 48, 100, 0x83, 52, 0, 0xC5, 6, 0xB0, 7, 0});
   s.render(3 * step);
-  s.events({0xB2, 123, 0, 0x93, 35, 127, 71, 100, 0x90, 79, 100, 0x85, 45, 0});
+  s.events({0xB0, 7, 100, 0xB2, 126, 0, 0x93, 35, 127, 71, 100, 0x90, 79, 100, 0x85, 45, 0});
   s.render(2 * step);
   s.events({0x81, 36, 0, 43, 0, 48, 0, 0x84, 57, 0, 64, 0, 0x92, 55, 100, 67, 100});
   s.render(3 * step);
-  s.events({0xB0, 123, 0, 0xB3, 123, 0, 0xB5, 123, 0, 0x82, 55, 0, 67, 0});
+  s.events({0xB0, 123, 0, 0xB3, 124, 0, 0xB5, 127, 0, 0xB4, 125, 0, 0x82, 55, 0, 67, 0});
   s.render(5 * step);
-  return std::move(s.out);
+  return s;
 }
 
 float rmsOf(const std::vector<float>& x) {
@@ -290,19 +312,22 @@ bool allFinite(const std::vector<float>& x) {
 }  // namespace
 
 TEST(SynthExact, BusySceneKeepsItsSamplesAt44100) {
-  const std::vector<float> out = playScene(44100);
+  const Scene scene = playScene(44100);
+  const std::vector<float>& out = scene.out;
   ASSERT_EQ(out.size(), 2u * 16 * 8820);
   ASSERT_TRUE(allFinite(out));
   EXPECT_GT(rmsOf(out), 0.01f);  // the scene is loud, not silence hashed
-  EXPECT_EQ(hashSamples(out), 0x10ede2b534f3d0e6ull);
+  EXPECT_EQ(hashSamples(out), 0x57de0258d32b6a9dull);
+  EXPECT_EQ(hashSamples(scene.meters), 0x71fd3a7ed5892ef3ull);
 }
 
 // 32,000 Hz: an odd tick length of 93 frames.
 TEST(SynthExact, BusySceneKeepsItsSamplesAt32000) {
-  const std::vector<float> out = playScene(32000);
-  ASSERT_TRUE(allFinite(out));
-  EXPECT_GT(rmsOf(out), 0.01f);
-  EXPECT_EQ(hashSamples(out), 0x7b26aa048d6ec8d8ull);
+  const Scene scene = playScene(32000);
+  ASSERT_TRUE(allFinite(scene.out));
+  EXPECT_GT(rmsOf(scene.out), 0.01f);
+  EXPECT_EQ(hashSamples(scene.out), 0x73d29f20a12e1713ull);
+  EXPECT_EQ(hashSamples(scene.meters), 0x3aa9a639ca4d8874ull);
 }
 
 namespace {
