@@ -21,13 +21,6 @@ using testsig::rmsOf;
 constexpr int kRate = 44100;
 constexpr float kTwoPi = 6.28318531f;
 
-SynthConstants constants() {
-  SynthConstants k{};
-  k.sampleRate = kRate;
-  k.rateScale = 1.0f;
-  return k;
-}
-
 // Detector, per-side flag, auto make-up, lookahead ms, threshold, ratio,
 // attack, release, output level. Threshold 64 is 0.25 of full scale; ratio
 // 128 limits; output level 64 with make-up off gives unity overall.
@@ -45,7 +38,7 @@ Settings detector(float k0, float k1) {
 struct Rig {
   std::unique_ptr<Compressor> c = std::make_unique<Compressor>();  // zeroed, as in the state
   Rig() { reset(*c); }
-  void set(const Settings& s) { setup(*c, s.p, constants()); }
+  void set(const Settings& s) { setup(*c, s.p, testsig::constantsAt(kRate)); }
   void run(std::vector<float>& b) {
     for (size_t at = 0; at < b.size(); at += 256)
       render(*c, b.data() + at, static_cast<int>(std::min<size_t>(256, b.size() - at) / 2));

@@ -6,16 +6,12 @@
 #include <cmath>
 #include <vector>
 
+#include "support/signals.h"
 #include "synth/units/mod_delay.h"
 
 namespace {
 
-SynthConstants constantsAt(int rate) {
-  SynthConstants k{};
-  k.sampleRate = rate;
-  k.rateScale = 44100.0f / static_cast<float>(rate);
-  return k;
-}
+using testsig::constantsAt;
 
 // Parameter set: wet/dry, feedback, delay left, delay right, rate, depth, offset.
 struct DelayParams {

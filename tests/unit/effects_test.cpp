@@ -17,16 +17,6 @@ using testsig::rmsOf;
 
 constexpr int kRate = 44100;
 
-SynthConstants constants() {
-  SynthConstants k{};
-  k.sampleRate = kRate;
-  k.rateScale = 1.0f;
-  const double w = 2.0 * 3.14159265358979 * 150.0 / kRate;
-  k.bassSin = static_cast<float>(std::sin(w));
-  k.bassCos = static_cast<float>(std::cos(w));
-  return k;
-}
-
 // Left and right sines of their own frequencies, interleaved.
 std::vector<float> tones(int frames, float leftHz, float rightHz, float level) {
   std::vector<float> b(2 * static_cast<size_t>(frames));
@@ -41,7 +31,7 @@ std::vector<float> tones(int frames, float leftHz, float rightHz, float level) {
 // Output / input level of each side over the last half of the render.
 std::pair<double, double> gains(float setting, float leftHz, float rightHz) {
   BassBoost b{};
-  const SynthConstants k = constants();
+  const SynthConstants k = testsig::constantsAt(kRate);
   setup(b, &setting, k);
   const auto in = tones(kRate, leftHz, rightHz, 0.1f);
   auto out = in;

@@ -169,32 +169,6 @@ TEST(OscillatorPitch, NotesSoundAtTheirFrequencies) {
 
 // ---- modes and output rules ---------------------------------------------
 
-TEST(OscillatorModes, OnlyTheLowThreeBitsSelectTheMode) {
-  std::vector<float> before(kTick);
-  for (int i = 0; i < kTick; ++i) before[i] = std::sin(i * 0.1f);
-
-  OscParams p;
-  p.mode = 8;  // Off
-  Oscillator off = makeOsc(p);
-  std::vector<float> buf = before;
-  render(off, buf.data(), kTick, nullptr, nullptr);
-  EXPECT_EQ(buf, before);
-  p.ring = 1;
-  Oscillator offRing = makeOsc(p);
-  render(offRing, buf.data(), kTick, nullptr, nullptr);
-  EXPECT_EQ(buf, before);
-
-  p = OscParams{};
-  p.mode = 12;  // Noise
-  p.colour = 40;
-  Oscillator twelve = makeOsc(p);
-  p.mode = 4;
-  Oscillator four = makeOsc(p);
-  const std::vector<float> a = renderTicks(twelve, 512), b = renderTicks(four, 512);
-  EXPECT_EQ(a, b);
-  EXPECT_GT(rmsOf(a), 0.1);
-}
-
 TEST(OscillatorModes, RingFlagMultipliesTheBuffer) {
   std::vector<float> carrier(kTick);
   for (int i = 0; i < kTick; ++i) carrier[i] = 0.5f + 0.25f * std::sin(i * 0.3f);

@@ -129,6 +129,11 @@ TEST_F(PlaybackTest, RestartInsideATickSkipsToThePosition) {
   EXPECT_EQ(sink.lists.size(), 2u);
   EXPECT_EQ(pb.player.positionFrames, kFramesPerTick);
   EXPECT_EQ(pb.player.framesToNext, 10 * kFramesPerTick - 882);
+
+  // A position before the start is the start.
+  playFromPosition(pb, -2);
+  EXPECT_EQ(pb.player.positionFrames, 0);
+  EXPECT_EQ(pb.player.framesToNext, 0);
 }
 
 TEST_F(PlaybackTest, PositionPastTheEndEndsAtOnceAndRingsOut) {

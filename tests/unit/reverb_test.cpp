@@ -23,11 +23,8 @@ struct Rig {
   std::unique_ptr<Reverb> r = std::make_unique<Reverb>();
   Rig(float decay, float damping, float lowCut, float level) {
     reset(*r);
-    SynthConstants k{};
-    k.sampleRate = kRate;
-    k.rateScale = 1.0f;
     const float g[4] = {decay, damping, lowCut, level};
-    setup(*r, g, k);
+    setup(*r, g, testsig::constantsAt(kRate));
   }
   // Renders the bus in ticks of 128 frames and returns the stereo output.
   std::vector<float> run(const std::vector<float>& bus) {

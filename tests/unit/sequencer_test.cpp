@@ -87,16 +87,18 @@ TEST(SequencerTick, DeliversEachTicksMessagesOnce) {
 
 TEST(SequencerTick, FirstTickJumpsToTheFirstRecordWithoutLeadingSilence) {
   TuneDescription t = onePatchTune();
-  t.channels[7].notes = {{480, 50, 90}, {500, 50, 0}};
+  t.channels[7].notes = {{480, 50, 90}, {500, 50, 0}, {544, 50, 90}};
   RecordingSink sink;
   auto loaded = loadTune(t, &sink);
-  std::vector<float> buffer(2 * 4000);
-  renderFrames(*loaded->player, buffer.data(), 4000);
-  ASSERT_EQ(sink.lists.size(), 2u);
+  std::vector<float> buffer(2 * 12000);
+  renderFrames(*loaded->player, buffer.data(), 12000);
+  ASSERT_EQ(sink.lists.size(), 3u);
   EXPECT_EQ(sink.lists[0].frame, 0);
   EXPECT_EQ(hexBytes(sink.lists[0].bytes.data(), sink.lists[0].bytes.size()), "97 32 5A FD");
   // 20 ticks at the default 500,000 us per quarter: 20 * 172.265625 frames.
   EXPECT_EQ(sink.lists[1].frame, 3445);
+  // 64 ticks are exactly 11,025 frames: the carried fractions add up to one.
+  EXPECT_EQ(sink.lists[2].frame, 11025);
 }
 
 TEST(SequencerTick, OnlyTheNoteListRepeatsWithinATick) {

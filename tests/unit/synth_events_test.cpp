@@ -19,16 +19,6 @@ TEST(SynthEvents, RunningStatusCarriesWithinAndAcrossLists) {
   EXPECT_EQ(t.state().voices[2].note, 0x40);
 }
 
-TEST(SynthEvents, EndMarkerAloneChangesNothing) {
-  TestSynth t({plainPatch()});
-  t.events({0x90, 60, 100});
-  t.render(200);
-  std::vector<uint8_t> before(sizeof(SynthState));
-  std::memcpy(before.data(), &t.state(), before.size());
-  t.events({});
-  EXPECT_EQ(0, std::memcmp(before.data(), &t.state(), before.size()));
-}
-
 TEST(SynthEvents, IgnoredMessagesAreSkippedWithTheirDataBytes) {
   TestSynth t({plainPatch()});
   // Pitch bend (2), poly pressure (2), channel pressure (1), then notes.
@@ -53,12 +43,6 @@ TEST(SynthEvents, DataAfterSystemBytesIsSkippedAndNeverStalls) {
   // them still plays, and 62 does not inherit a note-on status.
   EXPECT_EQ(t.voicesOn(0), 1);
   EXPECT_EQ(t.state().voices[0].note, 60);
-}
-
-TEST(SynthEvents, DataBeforeAnyStatusEndsTheList) {
-  TestSynth t({plainPatch()});
-  t.events({60, 100, 0x90, 60, 100});
-  EXPECT_EQ(t.voicesTotal(), 0);
 }
 
 TEST(SynthEvents, IncompleteMessagesAreDroppedWithoutReadingPastTheList) {

@@ -143,16 +143,6 @@ TEST(SynthRender, SplitAndAddingOutputsCarryTheSameSamples) {
   }
 }
 
-TEST(SynthRender, ZeroFramesStartsNoTick) {
-  // If a zero-frame call produced a tick, the note below would only be heard
-  // from the second tick on.
-  TestSynth t({plainPatch()});
-  t.render(0);
-  t.events({0x90, 72, 100});
-  const std::vector<float> tick = t.render(128);
-  EXPECT_GT(rms(tick), 0.05f);
-}
-
 TEST(SynthRender, SilentUntilGlobalParametersArrive) {
   const std::vector<uint8_t> map = buildPatchMap({plainPatch()});
   auto s = std::make_unique<SynthState>();

@@ -35,19 +35,6 @@ Patch slowRelease() {
 
 }  // namespace
 
-TEST(SynthVoices, FreeVoicesAreTakenLowestIndexFirst) {
-  TestSynth t({withPolyphony(64)});
-  t.events({0x90, 40, 100, 41, 100, 42, 100});
-  EXPECT_EQ(voiceOf(t.state(), 0, 40), 0);
-  EXPECT_EQ(voiceOf(t.state(), 0, 42), 2);
-  // Voice 1 ends; the next note takes it again before voice 3.
-  t.events({0x80, 41, 0});
-  t.render(256);
-  EXPECT_EQ(voiceOf(t.state(), 0, 41), -1);
-  t.events({0x90, 50, 100});
-  EXPECT_EQ(voiceOf(t.state(), 0, 50), 1);
-}
-
 TEST(SynthVoices, FullSynthStealsOldestReleasedThenOldestOfAll) {
   // Channel 0 (program 0) may hold all 64 voices; channel 1 (program 1) 8.
   TestSynth t({withPolyphony(64), withPolyphony(8)});

@@ -221,6 +221,11 @@ TEST(TuneImageParse, TextTableChecksAndBounds) {
     EXPECT_FALSE(r) << c.name;
     EXPECT_TRUE(reasonMentions(r, "text")) << c.name << ": " << r.reason;
   }
+  // 256 texts, all empty at the block's very end, are the most there can be.
+  block = textBlock(256, std::vector<int32_t>(256, 4 + 4 * 256), "");
+  r = parse(eventlessImage(22, map, int32_t(block.size()), block), tune);
+  EXPECT_TRUE(r) << r.reason;
+  EXPECT_EQ(tune.textCount, 256);
 }
 
 TEST(TuneImageParse, ShortGlobalBlockReadsAsZerosPastItsEnd) {
