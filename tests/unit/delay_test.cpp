@@ -1,5 +1,5 @@
-// Modulated delay: tap distances, wrap-around, wet/dry, feedback, the
-// triangle sweep, the global form and the frozen state while wet is 0.
+// Modulated delay: tap distances, wrap-around, wet/dry, feedback, the global
+// form and the frozen state while wet is 0.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -112,38 +112,6 @@ TEST(ModDelay, FeedbackRepeatsTheEchoWithDecayingLevel) {
   render(neg.d, c.data(), 400);
   EXPECT_NEAR(c[2 * 160 + 1], -0.5f, 1e-4f);
   EXPECT_NEAR(c[2 * 240 + 1], 0.25f, 1e-4f);
-}
-
-TEST(ModDelay, TriangleLfoSweepsTheTapsInOppositePhase) {
-  DelayRig rig(kChannelDelayMask);
-  DelayParams p = fixedTaps(20, 20);  // D = 160
-  p.m[4] = 128;                       // cycle of about 2176 samples
-  p.m[5] = 64;                        // depth 512 samples
-  p.m[6] = 0;                         // right side half a cycle away
-  rig.set(p);
-  std::vector<float> b(2 * 12000);
-  for (int i = 0; i < 12000; ++i) b[2 * i] = b[2 * i + 1] = static_cast<float>(i);
-  render(rig.d, b.data(), 12000);
-
-  std::vector<float> left, right;
-  for (int i = 2048; i < 12000; ++i) {
-    left.push_back(static_cast<float>(i) - b[2 * i]);
-    right.push_back(static_cast<float>(i) - b[2 * i + 1]);
-  }
-  EXPECT_NEAR(*std::min_element(right.begin(), right.end()), 160.0f, 1.0f);
-  EXPECT_NEAR(*std::max_element(right.begin(), right.end()), 672.0f, 1.0f);
-  EXPECT_NEAR(*std::min_element(left.begin(), left.end()), 159.0f, 1.0f);
-  EXPECT_NEAR(*std::max_element(left.begin(), left.end()), 671.0f, 1.0f);
-  // In opposite phase the two delays always add up to the same total.
-  for (size_t i = 0; i < left.size(); ++i) ASSERT_NEAR(left[i] + right[i], 831.0f, 1.0f) << i;
-
-  // The delay falls and rises once per LFO cycle: count the turns at the top.
-  std::vector<int> tops;
-  for (size_t i = 1; i + 1 < right.size(); ++i)
-    if (right[i] >= right[i - 1] && right[i] > right[i + 1] && right[i] > 660.0f)
-      tops.push_back(static_cast<int>(i));
-  ASSERT_GE(tops.size(), 3u);
-  for (size_t i = 1; i < tops.size(); ++i) EXPECT_NEAR(tops[i] - tops[i - 1], 2176, 2);
 }
 
 TEST(ModDelay, WetZeroLeavesTheSignalAndFreezesTheDelay) {
