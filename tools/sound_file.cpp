@@ -38,13 +38,11 @@ SoundFileWriter::~SoundFileWriter() {
   if (file_) sf_close(file_);
 }
 
-void SoundFileWriter::keepError(const char* what) {
-  // The library's own text is terse and technical; the system's reason,
-  // when there is one, says what a user can act on.
+void SoundFileWriter::keepError() {
+  // The system's reason, when there is one, says what a user can act on;
+  // the library's own text is the last resort.
   const int system = errno;
-  error_ = what;
-  error_ += ": ";
-  error_ += system ? std::strerror(system) : sf_strerror(file_);
+  error_ = system ? std::strerror(system) : sf_strerror(file_);
 }
 
 bool SoundFileWriter::open(const std::string& path, const SoundFormat& format, int rate,
@@ -65,7 +63,7 @@ bool SoundFileWriter::open(const std::string& path, const SoundFormat& format, i
   errno = 0;
   file_ = sf_open(path.c_str(), SFM_WRITE, &info);
   if (!file_) {
-    keepError("cannot create it");
+    keepError();
     return false;
   }
   if (rf64_) sf_command(file_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);
@@ -84,7 +82,7 @@ bool SoundFileWriter::write(const float* frames, int count) {
     written = sf_writef_short(file_, pcm_.data(), count);
   }
   if (written == count) return true;
-  keepError("writing failed");
+  keepError();
   return false;
 }
 
@@ -93,6 +91,6 @@ bool SoundFileWriter::close() {
   const int rc = sf_close(file_);
   file_ = nullptr;
   if (rc == 0) return true;
-  keepError("finishing it failed");
+  keepError();
   return false;
 }

@@ -39,13 +39,13 @@ class SoundFileWriter {
   bool write(const float* frames, int count);
   // Completes the file. False with error().
   bool close();
-  // Why the last operation failed, in the tool's words.
+  // Why the last operation failed.
   const std::string& error() const { return error_; }
   // True when the file is being written as RF64.
   bool isRf64() const { return rf64_; }
 
  private:
-  void keepError(const char* what);
+  void keepError();
 
   SNDFILE* file_ = nullptr;
   bool asFloat_ = false;

@@ -81,9 +81,15 @@ int main(int, char** argv) {
   return 0;
 }
 CPP
+# A sanitized build's archives need the sanitizer's run time in the program too.
+sanitize=
+case $(sed -n 's/^ORB_SANITIZE:STRING=//p' "$bin/CMakeCache.txt") in
+  address) sanitize=-fsanitize=address,undefined ;;
+  thread) sanitize=-fsanitize=thread ;;
+esac
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 flags=$(pkg-config --cflags --libs orb2k16) || fail "pkg-config does not know orb2k16"
-c++ -std=c++20 -O1 -o "$tmp/first_second" "$tmp/first_second.cpp" $flags 2>"$tmp/cc.log" ||
+c++ -std=c++20 -O1 $sanitize -o "$tmp/first_second" "$tmp/first_second.cpp" $flags 2>"$tmp/cc.log" ||
   { cat "$tmp/cc.log" >&2; fail "cannot build against the library through pkg-config"; }
 "$tmp/first_second" "$tmp/demo.tune" >"$tmp/lib.raw" || fail "the program failed"
 "$tune" render "$tmp/demo.tune" "$tmp/tool.wav" --float --exact --seconds 1 || fail "render failed"
@@ -110,7 +116,8 @@ add_executable(first_second first_second.cpp)
 target_link_libraries(first_second PRIVATE orb2k16::player)
 target_compile_features(first_second PRIVATE cxx_std_20)
 CMAKE
-{ cmake -S "$tmp/app" -B "$tmp/app/build" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release &&
+{ cmake -S "$tmp/app" -B "$tmp/app/build" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_CXX_FLAGS="$sanitize" -DCMAKE_EXE_LINKER_FLAGS="$sanitize" &&
   cmake --build "$tmp/app/build"; } >"$tmp/app.log" 2>&1 ||
   { cat "$tmp/app.log" >&2; fail "cannot build against the library through the CMake package"; }
 "$tmp/app/build/first_second" "$tmp/demo.tune" | cmp -s - "$tmp/lib.raw" ||
