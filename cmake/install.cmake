@@ -43,8 +43,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/tools/completion/tune.bash
 set(ORB_MAN_PROGRAMS tune)
 if(ORB_BUILD_APP)
   install(TARGETS orb2k16 orb2k16-capture RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  # The demo answers --help and --version before it opens anything.
-  list(APPEND ORB_MAN_PROGRAMS orb2k16)
+  # Both answer --help and --version before they open anything.
+  list(APPEND ORB_MAN_PROGRAMS orb2k16 orb2k16-capture)
 endif()
 
 # Man pages, made at build time from each program's --help and --version

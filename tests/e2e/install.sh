@@ -28,6 +28,8 @@ done
 if grep -q "^CMAKE_PROJECT_NAME:.*orb2k16" "$bin/CMakeCache.txt" && grep -q "^ORB_BUILD_APP:BOOL=ON" "$bin/CMakeCache.txt"; then
   for f in bin/orb2k16 bin/orb2k16-capture; do [ -x "$prefix/$f" ] || fail "not installed: $f"; done
   grep -q '^\.TH ORB2K16 "1"' "$prefix/share/man/man1/orb2k16.1" || fail "no man page for orb2k16"
+  grep -q '^\.TH ORB2K16-CAPTURE "1"' "$prefix/share/man/man1/orb2k16-capture.1" ||
+    fail "no man page for orb2k16-capture"
 fi
 
 # The installed tool is the built one and reads the installed bank.
