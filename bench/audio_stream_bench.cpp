@@ -4,14 +4,15 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "audio/audio_stream.h"
 #include "audio/manual_device.h"
 #include "player/playback.h"
 #include "player/synth_sink.h"
+#include "player/tune_writer.h"
 #include "support/patch_builder.h"
-#include "support/tune_fixtures.h"
 
 namespace {
 
@@ -53,11 +54,18 @@ BENCHMARK(BM_FillVisit);
 // worker most of its period.
 void BM_PlaybackVisit(benchmark::State& state) {
   const auto globals = testpatch::neutralGlobals();
-  TuneDescription tune = onePatchTune(testpatch::patchBytes(testpatch::plainPatch()),
-                                      std::vector<uint8_t>(globals.begin(), globals.end()));
+  TuneDescription tune;
+  tune.ticksPerQuarter = 128;
+  tune.global.assign(globals.begin(), globals.end());
+  tune.patches.push_back(PatchEntry{0, testpatch::patchBytes(testpatch::plainPatch())});
   for (int i = 0; i < 8; ++i) tune.channels[0].notes.push_back({0, uint8_t(48 + 3 * i), 100});
   tune.channels[0].notes.push_back({1 << 23, 48, 0});
-  std::vector<uint8_t> image = buildImage(tune);
+  std::vector<uint8_t> image;
+  std::string error;
+  if (!writeTuneImage(tune, image, error)) {
+    state.SkipWithError(error.c_str());
+    return;
+  }
 
   SynthSink synth;
   ManualRingDevice device;

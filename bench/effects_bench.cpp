@@ -11,6 +11,7 @@
 
 #include "synth/units/bass_boost.h"
 #include "synth/units/compressor.h"
+#include "synth/units/dc_blocker.h"
 #include "synth/units/distortion.h"
 #include "synth/units/mod_delay.h"
 #include "synth/units/reverb.h"

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "synth/units/dc_blocker.h"
 #include "synth/units/distortion.h"
 #include "synth/units/filter.h"
 

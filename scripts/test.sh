@@ -28,12 +28,12 @@ run_under_display() {
 sanitized_configure() {
   bash "$root/scripts/deps.sh"
   cmake -S "$root" -B "$1" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORB_SANITIZE="$2" \
-    -DORB_BUILD_BENCH=OFF "${@:3}" >/dev/null
+    -DORB_BUILD_BENCH=OFF -DORB_WERROR=ON "${@:3}" >/dev/null
 }
 
 case "${ORB_SANITIZE:-}" in
   "")
-    bash "$root/scripts/build.sh"
+    bash "$root/scripts/build.sh" -DORB_WERROR=ON
     build=${ORB_BUILD_DIR:-$root/build}
     run_under_display ctest --test-dir "$build" --output-on-failure -j"$jobs" "$@"
     ;;

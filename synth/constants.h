@@ -4,8 +4,8 @@
 // that need them.
 #include <cstdint>
 
-constexpr int kMaxTickFrames = 280;                   // work buffers hold one tick of at most this
-constexpr float kDenormGuard = 1.0f / 262144.0f;      // 2^-18, keeps recursive states out of denormals
+constexpr int kMaxTickFrames = 280;               // work buffers hold one tick of at most this
+constexpr float kDenormGuard = 1.0f / 262144.0f;  // 2^-18, keeps recursive states out of denormals
 
 struct SynthConstants {
   int sampleRate;       // Hz

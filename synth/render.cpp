@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "synth/core.h"
-#include "synth/units/lanes.h"
+#include "synth/units/batch.h"
 
 namespace {
 
@@ -15,30 +15,6 @@ enum class Routing : int32_t { Single = 0, Serial = 1, Parallel = 2 };
 
 void clear(float* buffer, int count) {
   std::fill(buffer, buffer + count, 0.0f);
-}
-
-// Filters and shaper of one voice by its routing, in place on the voice
-// buffer. Filters in series (with a shaper in a filter mode after them) run in
-// one fused loop and the parallel pair side by side: the same samples as
-// rendering them one after another, in a fraction of the time.
-void renderFilters(Voice& v, WorkBuffers& w, float* vb, int n) {
-  Filter* shaperFilter = monoFilterStage(v.distortion);
-  if (static_cast<Routing>(v.routing) == Routing::Parallel) {
-    float* second = w.voice2;
-    renderPair(v.filter[0], vb, vb, v.filter[1], vb, second, n);
-    const float mix1 = v.filterMix1;
-    const float mix2 = v.filterMix2;
-    for (int i = 0; i < n; ++i) vb[i] = vb[i] * mix1 + second[i] * mix2;
-    if (shaperFilter) render(*shaperFilter, vb, vb, n);
-  } else {
-    Filter* stages[kMaxSerialFilters];
-    int count = 0;
-    stages[count++] = &v.filter[0];
-    if (static_cast<Routing>(v.routing) != Routing::Single) stages[count++] = &v.filter[1];
-    if (shaperFilter) stages[count++] = shaperFilter;
-    renderSerial(stages, count, vb, n);
-  }
-  if (!shaperFilter) renderMono(v.distortion, vb, vb, n);
 }
 
 // The amplitude ramps of one tick: amp, amp + step, ... per voice, each a
@@ -90,8 +66,8 @@ void mixVoice(const Voice& v, const float (*ramp)[kSynthVoices], int voice, cons
   const float gainLeft = v.gainLeft;
   const float gainRight = v.gainRight;
   const Lanes gains = makeLanes(gainLeft, gainRight, gainLeft, gainRight);
-  const Lanes guard = splat(kDenormGuard);
-  const Lanes silence = splat(0.0f);
+  const Lanes guard = Lanes(kDenormGuard);
+  const Lanes silence = Lanes(0.0f);
   int i = 0;
   for (; i + 2 <= n; i += 2) {
     const float s0 = vb[i] * ramp[i][voice];
@@ -109,46 +85,25 @@ void mixVoice(const Voice& v, const float (*ramp)[kSynthVoices], int voice, cons
   }
 }
 
-// Oscillators of one voice into buf.
-void renderOscillators(Voice& v, const WorkBuffers& w, float* buf, int n) {
-  clear(buf, n);
-  for (Oscillator& o : v.osc) render(o, buf, n, w.auxA, w.auxB);
-}
-
-// One voice on its own: oscillators, filters and shaper into buf; the DC
-// blocker is left to the caller.
-void renderVoiceBody(SynthState& s, int voice, float* buf, int n) {
-  Voice& v = s.voices[voice];
-  renderOscillators(v, s.work, buf, n);
-  renderFilters(v, s.work, buf, n);
-}
-
-// One voice on its own: oscillators, filters, shaper and DC blocker into buf.
-void renderVoiceAlone(SynthState& s, int voice, float* buf, int n) {
-  renderVoiceBody(s, voice, buf, n);
-  renderMono(s.voices[voice].dc, buf, buf, n, s.constants);
-}
-
-// A voice's filters in series, as renderFilters runs them outside parallel
-// routing: filter 1, filter 2 when serial, then the shaper's filter mode.
+// A voice's filter chain: filter 1, filter 2 when serial, then the shaper's
+// filter mode; in parallel routing the two filters run side by side instead.
 struct VoiceChain {
   Filter* stages[kMaxSerialFilters];
   int count;
   int key;  // serialKindsKey; 0 in parallel routing, which never shares lanes
-  bool shaperFiltered;
+  Filter* shaperFilter;
 };
 
 constexpr int kNoStageKey = 1;  // serialKindsKey of a chain where nothing runs
 
 VoiceChain chainOf(Voice& v) {
   VoiceChain c{};
-  Filter* shaperFilter = monoFilterStage(v.distortion);
-  c.shaperFiltered = shaperFilter != nullptr;
+  c.shaperFilter = monoFilterStage(v.distortion);
   const auto routing = static_cast<Routing>(v.routing);
   if (routing == Routing::Parallel) return c;
   c.stages[c.count++] = &v.filter[0];
   if (routing != Routing::Single) c.stages[c.count++] = &v.filter[1];
-  if (shaperFilter) c.stages[c.count++] = shaperFilter;
+  if (c.shaperFilter) c.stages[c.count++] = c.shaperFilter;
   c.key = serialKindsKey(c.stages, c.count);
   return c;
 }
@@ -157,11 +112,11 @@ bool sharesLanes(const VoiceChain& c) {
   return c.key != 0 && c.key != kNoStageKey;
 }
 
-// Voices whose chains match, each into its own buffer: oscillators per voice,
-// the filter chains side by side, then each voice's shaper (all of them keep
-// per-voice states only). The DC blockers are left to the caller.
-void renderVoiceGroup(SynthState& s, const int* voices, const VoiceChain* const* chains, int count,
-                      int n) {
+// Oscillators, filters and shaper of voices whose chains match (one voice, or
+// several whose chains share lanes), each into its own buffer. Every unit
+// keeps per-voice states only; the DC blockers are left to the caller.
+void renderVoices(SynthState& s, const int* voices, const VoiceChain* const* chains, int count,
+                  int n) {
   WorkBuffers& w = s.work;
   Filter* stages[kMaxLaneVoices][kMaxSerialFilters];
   int stageCounts[kMaxLaneVoices];
@@ -169,13 +124,25 @@ void renderVoiceGroup(SynthState& s, const int* voices, const VoiceChain* const*
   for (int l = 0; l < count; ++l) {
     Voice& v = s.voices[voices[l]];
     bufs[l] = w.voiceOut[voices[l]];
-    renderOscillators(v, w, bufs[l], n);
+    clear(bufs[l], n);
+    for (Oscillator& o : v.osc) render(o, bufs[l], n, w.auxA, w.auxB);
     std::copy(chains[l]->stages, chains[l]->stages + chains[l]->count, stages[l]);
     stageCounts[l] = chains[l]->count;
   }
-  renderSerialLanes(stages, stageCounts, count, bufs, n);
+  if (chains[0]->key == 0) {
+    // Parallel routing, one voice: the filters side by side on the same input, then mixed.
+    Voice& v = s.voices[voices[0]];
+    float* vb = bufs[0];
+    renderPair(v.filter[0], vb, vb, v.filter[1], vb, w.voice2, n);
+    const float mix1 = v.filterMix1;
+    const float mix2 = v.filterMix2;
+    for (int i = 0; i < n; ++i) vb[i] = vb[i] * mix1 + w.voice2[i] * mix2;
+    if (chains[0]->shaperFilter) render(*chains[0]->shaperFilter, vb, vb, n);
+  } else {
+    renderSerialLanes(stages, stageCounts, count, bufs, n);
+  }
   for (int l = 0; l < count; ++l) {
-    if (!chains[l]->shaperFiltered) renderMono(s.voices[voices[l]].distortion, bufs[l], bufs[l], n);
+    if (!chains[l]->shaperFilter) renderMono(s.voices[voices[l]].distortion, bufs[l], bufs[l], n);
   }
 }
 
@@ -192,6 +159,14 @@ void renderVoiceBlockers(SynthState& s, const int* voices, int count, int n) {
     }
     renderMonoLanes(blockers, size, bufs, n, s.constants);
   }
+}
+
+// One voice on its own, DC blocker included.
+void renderVoiceAlone(SynthState& s, int voice, int n) {
+  const VoiceChain chain = chainOf(s.voices[voice]);
+  const VoiceChain* chains[] = {&chain};
+  renderVoices(s, &voice, chains, 1, n);
+  renderVoiceBlockers(s, &voice, 1, n);
 }
 
 bool readsAuxBus(const Voice& v) {
@@ -230,11 +205,7 @@ void renderVoicesAhead(SynthState& s, int n, bool* ahead) {
         groupChains[size++] = &chains[b];
       }
     }
-    if (size == 1) {
-      renderVoiceBody(s, voices[a], s.work.voiceOut[voices[a]], n);
-    } else {
-      renderVoiceGroup(s, group, groupChains, size, n);
-    }
+    renderVoices(s, group, groupChains, size, n);
   }
   renderVoiceBlockers(s, voices, count, n);
 }
@@ -247,7 +218,7 @@ void mixVoices(SynthState& s, const int8_t* members, int count, const bool* ahea
   WorkBuffers& w = s.work;
   for (int i = 0; i < count; ++i) {
     const int v = members[i];
-    if (!ahead[v]) renderVoiceAlone(s, v, w.voiceOut[v], n);
+    if (!ahead[v]) renderVoiceAlone(s, v, n);
     if (i == 0) {
       mixVoice<true>(s.voices[v], w.ampRamp, v, w.voiceOut[v], out, n);
     } else {
@@ -258,7 +229,7 @@ void mixVoices(SynthState& s, const int8_t* members, int count, const bool* ahea
 
 // out[i] += in[i] * gain over `count` samples.
 void addScaled(const float* in, float* out, int count, float gain) {
-  const Lanes g = splat(gain);
+  const Lanes g = Lanes(gain);
   int i = 0;
   for (; i + kLaneCount <= count; i += kLaneCount) {
     storeLanes(out + i, loadLanes(out + i) + loadLanes(in + i) * g);
@@ -268,7 +239,7 @@ void addScaled(const float* in, float* out, int count, float gain) {
 
 // bus[i] += (left + right) * gain over n frames of a stereo buffer.
 void addSumToBus(const float* in, float* bus, int n, float gain) {
-  const Lanes g = splat(gain);
+  const Lanes g = Lanes(gain);
   int i = 0;
   for (; i + kLaneCount <= n; i += kLaneCount) {
     const Lanes a = loadLanes(in + 2 * i);
@@ -278,36 +249,21 @@ void addSumToBus(const float* in, float* bus, int n, float gain) {
   for (; i < n; ++i) bus[i] += (in[2 * i] + in[2 * i + 1]) * gain;
 }
 
-void renderStrip(SynthState& s, Channel& c, float* buf, int n) {
-  WorkBuffers& w = s.work;
-  const SynthConstants& k = s.constants;
-  if (c.auxReturnA != 0.0f) addScaled(w.auxA, buf, 2 * n, c.auxReturnA);
-  if (c.auxReturnB != 0.0f) addScaled(w.auxB, buf, 2 * n, c.auxReturnB);
-  renderStereo(c.dcFirst, buf, buf, n, k);
-  render(c.compressor, buf, n);
-  render(c.bassBoost, buf, n, k);
-  if (c.effectOrder == 0) {
-    renderStereo(c.distortion, buf, buf, n);
-    renderStereo(c.dcSecond, buf, buf, n, k);
-    render(c.delay, buf, n);
-  } else {
-    render(c.delay, buf, n);
-    renderStereo(c.distortion, buf, buf, n);
-    renderStereo(c.dcSecond, buf, buf, n, k);
-  }
-}
-
-// The strips of channels that read no aux bus, unit by unit across the
-// channels: each channel's units still run in the strip's order on its own
-// buffer, while the DC blockers and bass boosts of all of them share registers.
+// The strips of the given channels, each unit in turn across all of them:
+// every channel's units run in the strip's order on its own buffer, while the
+// DC blockers and bass boosts of all of them share registers. Channels that
+// read aux buses run one at a time, after the sends they read.
 void renderStrips(SynthState& s, const int* channels, int count, int n) {
   WorkBuffers& w = s.work;
   const SynthConstants& k = s.constants;
-  DcBlocker* blockers[kSynthChannels];
-  float* bufs[kSynthChannels];
+  DcBlocker* blockers[kSynthChannels] = {};
+  float* bufs[kSynthChannels] = {};
   for (int i = 0; i < count; ++i) {
-    blockers[i] = &s.channels[channels[i]].dcFirst;
+    Channel& c = s.channels[channels[i]];
     bufs[i] = w.channel[channels[i]];
+    if (c.auxReturnA != 0.0f) addScaled(w.auxA, bufs[i], 2 * n, c.auxReturnA);
+    if (c.auxReturnB != 0.0f) addScaled(w.auxB, bufs[i], 2 * n, c.auxReturnB);
+    blockers[i] = &c.dcFirst;
   }
   renderStereoLanes(blockers, count, bufs, n, k);
   BassBoost* boosts[kSynthChannels];
@@ -343,111 +299,38 @@ void renderSends(WorkBuffers& w, const Channel& c, const float* buf, int n) {
 }
 
 // Decaying peak (mode 0) or mean square (any other mode) of one tick, per
-// side. Both sides run in one loop so that their two dependency chains overlap.
-void meter(const float* buf, int n, int mode, float level[2]) {
-  if (mode == 0) {
-    float left = level[0];
-    float right = level[1];
-    for (int i = 0; i < n; ++i) {
-      left = std::max(left, std::fabs(buf[2 * i])) * kPeakDecay;
-      right = std::max(right, std::fabs(buf[2 * i + 1])) * kPeakDecay;
-    }
-    level[0] = left;
-    level[1] = right;
-  } else {
-    float left = 0.0f;
-    float right = 0.0f;
-    for (int i = 0; i < n; ++i) {
-      left += buf[2 * i] * buf[2 * i];
-      right += buf[2 * i + 1] * buf[2 * i + 1];
-    }
-    level[0] = left / static_cast<float>(n);
-    level[1] = right / static_cast<float>(n);
-  }
-}
-
-// meter on several channels at once: two channels per register (left and
-// right of one, then of the other), several registers interleaved so that
-// the per-side chains of different channels overlap. Spare places repeat
-// channel 0 and are dropped.
-constexpr int kMetersPerRegister = 2;
-constexpr int kMaxMeterRegisters = 4;
-
-template <int Registers, bool Peak>
-void meterRegisters(const float* const* bufs, float* const* levels, int count, int n) {
-  constexpr int kWidth = Registers * kMetersPerRegister;
-  const float* src[kWidth];
-  float start[2 * kWidth];
-  for (int c = 0; c < kWidth; ++c) {
-    const int from = c < count ? c : 0;
-    src[c] = bufs[from];
-    start[2 * c] = Peak ? levels[from][0] : 0.0f;
-    start[2 * c + 1] = Peak ? levels[from][1] : 0.0f;
-  }
-  Lanes level[Registers];
-  for (int g = 0; g < Registers; ++g) level[g] = loadLanes(start + kLaneCount * g);
-  const Lanes decay = splat(kPeakDecay);
-  const auto step = [&](int g, Lanes x) {
-    if constexpr (Peak) {
-      level[g] = maxLanes(level[g], absLanes(x)) * decay;
-    } else {
-      level[g] = level[g] + x * x;
-    }
-  };
-  int i = 0;
-  for (; i + 2 <= n; i += 2) {
-    for (int g = 0; g < Registers; ++g) {
-      const Lanes a = loadLanes(src[2 * g] + 2 * i);
-      const Lanes b = loadLanes(src[2 * g + 1] + 2 * i);
-      step(g, lowHalves(a, b));
-      step(g, highHalves(a, b));
-    }
-  }
-  for (; i < n; ++i) {
-    for (int g = 0; g < Registers; ++g) {
-      const float* a = src[2 * g] + 2 * i;
-      const float* b = src[2 * g + 1] + 2 * i;
-      step(g, makeLanes(a[0], a[1], b[0], b[1]));
-    }
-  }
-  if constexpr (!Peak) {
-    const Lanes frames = splat(static_cast<float>(n));
-    for (Lanes& l : level) l = l / frames;
-  }
-  for (int g = 0; g < Registers; ++g) storeLanes(start + kLaneCount * g, level[g]);
-  for (int c = 0; c < count; ++c) {
-    levels[c][0] = start[2 * c];
-    levels[c][1] = start[2 * c + 1];
-  }
-}
-
+// side, for two channels in one register (left and right of one, then of
+// the other). Levels are float[2] per channel.
 template <bool Peak>
-void meterChunk(const float* const* bufs, float* const* levels, int count, int n) {
-  switch ((count + 1) / kMetersPerRegister) {
-    case 1:
-      meterRegisters<1, Peak>(bufs, levels, count, n);
-      break;
-    case 2:
-      meterRegisters<2, Peak>(bufs, levels, count, n);
-      break;
-    case 3:
-      meterRegisters<3, Peak>(bufs, levels, count, n);
-      break;
-    default:
-      meterRegisters<4, Peak>(bufs, levels, count, n);
-      break;
-  }
-}
+struct MeterKernel {
+  static constexpr bool kWrites = false;
+  Lanes level;
+  float frames;
 
-void meterLanes(const float* const* bufs, float* const* levels, int count, int n, int mode) {
-  constexpr int kChunk = kMetersPerRegister * kMaxMeterRegisters;
-  for (int first = 0; first < count; first += kChunk) {
-    const int size = std::min(count - first, kChunk);
-    if (mode == 0) {
-      meterChunk<true>(bufs + first, levels + first, size, n);
+  MeterKernel() = default;
+  MeterKernel(float* const* levels, int n)
+      : level(Peak ? makeLanes(levels[0][0], levels[0][1], levels[1][0], levels[1][1]) : 0.0f),
+        frames(static_cast<float>(n)) {}
+  [[gnu::always_inline]] Lanes step(Lanes x) {
+    if constexpr (Peak) {
+      level = maxOf(level, absOf(x)) * kPeakDecay;
     } else {
-      meterChunk<false>(bufs + first, levels + first, size, n);
+      level = level + x * x;
     }
+    return x;
+  }
+  void store(float* const* levels, int used) const {
+    float v[kLaneCount];
+    storeLanes(v, Peak ? level : level / frames);
+    for (int c = 0; c < used; ++c) std::copy(v + 2 * c, v + 2 * c + 2, levels[c]);
+  }
+};
+
+void meter(float* const* bufs, float* const* levels, int count, int n, int mode) {
+  if (mode == 0) {
+    renderStereoBatch<MeterKernel<true>>(levels, count, bufs, n, n);
+  } else {
+    renderStereoBatch<MeterKernel<false>>(levels, count, bufs, n, n);
   }
 }
 
@@ -458,27 +341,20 @@ template <bool kHighCut>
 void renderMasterDcCut(DcBlocker& dc, MasterCut& m, float* buf, int n, float r) {
   const float k = m.k;
   const float g = m.g;
-  float xPrev[2] = {dc.lastInLeft, dc.lastInRight};
-  float yPrev[2] = {dc.lastOutLeft, dc.lastOutRight};
+  DcStep<float> side[2] = {{r, dc.lastInLeft, dc.lastOutLeft},
+                           {r, dc.lastInRight, dc.lastOutRight}};
   float low[2] = {m.lowLeft, m.lowRight};
   float lp[2] = {m.lpLeft, m.lpRight};
   for (int i = 0; i < n; ++i) {
-    for (int side = 0; side < 2; ++side) {
-      const float in = buf[2 * i + side];
-      float x = in - xPrev[side] + r * yPrev[side];
-      x = (x + kDenormGuard) - kDenormGuard;
-      xPrev[side] = in;
-      yPrev[side] = x;
-      const float h = x - low[side];
-      low[side] = low[side] + k * (x - low[side]);
-      lp[side] = lp[side] + g * (h - lp[side]);
-      buf[2 * i + side] = kHighCut ? lp[side] : h;
+    for (int c = 0; c < 2; ++c) {
+      const float x = side[c].step(buf[2 * i + c]);
+      const float h = x - low[c];
+      low[c] = low[c] + k * (x - low[c]);
+      lp[c] = lp[c] + g * (h - lp[c]);
+      buf[2 * i + c] = kHighCut ? lp[c] : h;
     }
   }
-  dc.lastInLeft = xPrev[0];
-  dc.lastInRight = xPrev[1];
-  dc.lastOutLeft = yPrev[0];
-  dc.lastOutRight = yPrev[1];
+  dc = {side[0].xPrev, side[0].yPrev, side[1].xPrev, side[1].yPrev};
   m.lowLeft = low[0];
   m.lowRight = low[1];
   m.lpLeft = lp[0];
@@ -496,7 +372,8 @@ void renderMaster(SynthState& s, int n) {
     renderMasterDcCut<true>(s.masterDc, s.masterCut, master, n, s.constants.dcCoefficient);
   }
   render(s.masterCompressor, master, n);
-  meter(master, n, s.meterMode, s.masterMeter);
+  float* const levels[] = {s.masterMeter};
+  meter(&master, levels, 1, n, s.meterMode);
 }
 
 // Copies (or adds) n frames of the interleaved tick buffer to the caller.
@@ -593,13 +470,13 @@ void audioTick(SynthState& s) {
   }
   renderStrips(s, earlyChannels, earlyCount, n);
   {
-    const float* bufs[kSynthChannels];
+    float* bufs[kSynthChannels];
     float* levels[kSynthChannels];
     for (int i = 0; i < earlyCount; ++i) {
       bufs[i] = w.channel[earlyChannels[i]];
       levels[i] = s.channelMeters[earlyChannels[i]];
     }
-    meterLanes(bufs, levels, earlyCount, n, s.meterMode);
+    meter(bufs, levels, earlyCount, n, s.meterMode);
   }
 
   for (int ch = 0; ch < kSynthChannels; ++ch) {
@@ -613,8 +490,9 @@ void audioTick(SynthState& s) {
     float* buf = w.channel[ch];
     if (!early[ch]) {
       mixChannel(s, ch, members[ch], memberCount[ch], ahead, n);
-      renderStrip(s, c, buf, n);
-      meter(buf, n, s.meterMode, s.channelMeters[ch]);
+      renderStrips(s, &ch, 1, n);
+      float* const levels[] = {s.channelMeters[ch]};
+      meter(&buf, levels, 1, n, s.meterMode);
     }
     renderSends(w, c, buf, n);
   }

@@ -17,6 +17,7 @@
 #include "synth/speech/speech.h"
 #include "synth/units/bass_boost.h"
 #include "synth/units/compressor.h"
+#include "synth/units/dc_blocker.h"
 #include "synth/units/distortion.h"
 #include "synth/units/envelope.h"
 #include "synth/units/filter.h"

@@ -39,7 +39,8 @@ int pickVoice(const SynthState& s, int channel, int polyphony) {
     return v >= 0 ? v : oldestVoice(s, [](int) { return true; });
   }
   const auto mine = [&](int v) { return s.voiceChannel[v] == channel; };
-  const int v = oldestVoice(s, [&](int v) { return mine(v) && released(v); });
+  const int v =
+      oldestVoice(s, [&](int candidate) { return mine(candidate) && released(candidate); });
   return v >= 0 ? v : oldestVoice(s, mine);
 }
 

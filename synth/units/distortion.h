@@ -1,6 +1,6 @@
 #pragma once
 // Distortion (saturate, clip, crush, decimate, filter modes) in mono and
-// stereo forms, and the DC blocker.
+// stereo forms.
 #include <cstdint>
 
 #include "synth/constants.h"
@@ -45,23 +45,3 @@ Filter* monoFilterStage(Distortion& d);
 // Rational approximation of atan(v); its error against the true arctangent
 // stays below 1.5e-5 rad. The form changes at |v| = 1.
 float atanApprox(float v);
-
-// One-pole DC-removing high-pass, time constant 1/126 s.
-struct DcBlocker {
-  float lastInLeft, lastOutLeft;  // mono uses the left pair
-  float lastInRight, lastOutRight;
-};
-
-void reset(DcBlocker& dc);
-// in and out may be the same buffer.
-void renderMono(DcBlocker& dc, const float* in, float* out, int count, const SynthConstants& k);
-void renderStereo(DcBlocker& dc, const float* in, float* out, int frames, const SynthConstants& k);
-// renderMono on up to eight blockers side by side, one per SIMD lane, in
-// place on bufs[l]: the same samples, in a fraction of the time.
-void renderMonoLanes(DcBlocker* const* dc, int laneCount, float* const* bufs, int count,
-                     const SynthConstants& k);
-// renderStereo on any number of blockers, in place on interleaved bufs[c]:
-// two blockers per SIMD register and several registers interleaved, so that
-// the recursions of different channels overlap. The same samples, bit for bit.
-void renderStereoLanes(DcBlocker* const* dc, int count, float* const* bufs, int frames,
-                       const SynthConstants& k);

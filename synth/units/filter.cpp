@@ -5,7 +5,7 @@
 #include <tuple>
 #include <utility>
 
-#include "synth/units/lanes.h"
+#include "synth/units/batch.h"
 #include "synth/units/numeric.h"
 
 namespace {
@@ -76,7 +76,96 @@ FilterType typeOf(const Filter& f) {
   return static_cast<FilterType>(f.type & kFilterTypeMask);
 }
 
-enum class Kind { Off, StateVariable, LowPass4, HighPass4 };
+// The state-variable step over T (float for one filter, Lanes for four).
+// Each filter has its own output weights, so the five state-variable types
+// share one render.
+template <class T>
+struct StateVariable {
+  T fr, dp, low, band, wa, wb, wc;
+
+  explicit StateVariable(Filter* const* f)
+      : fr(gather<T>(f, &Filter::freq)),
+        dp(gather<T>(f, &Filter::damp)),
+        low(gather<T>(f, &Filter::low)),
+        band(gather<T>(f, &Filter::band)),
+        wa(gather<T>(f, [](const Filter& x) { return weightsFor(typeOf(x)).a; })),
+        wb(gather<T>(f, [](const Filter& x) { return weightsFor(typeOf(x)).b; })),
+        wc(gather<T>(f, [](const Filter& x) { return weightsFor(typeOf(x)).c; })) {}
+  void store(Filter* const* f, int used) const {
+    scatter(f, used, &Filter::low, low);
+    scatter(f, used, &Filter::band, band);
+  }
+  // Two passes with the same input; only low and band persist.
+  [[gnu::always_inline]] T step(T s) {
+    const T x = s + kDenormGuard;
+    low = low + fr * band - kDenormGuard;
+    T high = x - dp * band - low;
+    band = band + fr * high;
+    low = low + fr * band;
+    high = x - dp * band - low;
+    band = band + fr * high;
+    return (wa * high + wb * band) + wc * low;
+  }
+};
+
+// The four-pole cascade over T: four one-pole stages with feedback from the
+// last, which saturates softly. HighPass selects input minus y4 as the output.
+template <class T, bool HighPass>
+struct FourPole {
+  T p, fb, r, last, y1, y2, y3, y4;
+
+  explicit FourPole(Filter* const* f)
+      : p(gather<T>(f, &Filter::poleGain)),
+        fb(gather<T>(f, &Filter::poleFeedback)),
+        r(gather<T>(f, &Filter::resonance)),
+        last(gather<T>(f, &Filter::lastInput)),
+        y1(gather<T>(f, &Filter::y1)),
+        y2(gather<T>(f, &Filter::y2)),
+        y3(gather<T>(f, &Filter::y3)),
+        y4(gather<T>(f, &Filter::y4)) {}
+  void store(Filter* const* f, int used) const {
+    scatter(f, used, &Filter::lastInput, last);
+    scatter(f, used, &Filter::y1, y1);
+    scatter(f, used, &Filter::y2, y2);
+    scatter(f, used, &Filter::y3, y3);
+    scatter(f, used, &Filter::y4, y4);
+  }
+  [[gnu::always_inline]] void pass(T s, T guarded) {
+    const T u = guarded - r * y4;
+    const T n1 = p * (u + last) + fb * y1;
+    const T n2 = p * (n1 + y1) + fb * y2;
+    const T n3 = p * (n2 + y2) + fb * y3;
+    T n4 = p * (n3 + y3) + fb * y4;
+    n4 = clampOf(n4, T(-kSaturationLimit), T(kSaturationLimit));
+    n4 = n4 - n4 * n4 * n4 / T(6.0f) - kDenormGuard;
+    last = s;
+    y1 = n1;
+    y2 = n2;
+    y3 = n3;
+    y4 = n4;
+  }
+  // Two passes with the same input.
+  [[gnu::always_inline]] T step(T s) {
+    const T guarded = s + kDenormGuard;
+    pass(s, guarded);
+    pass(s, guarded);
+    if constexpr (HighPass) {
+      return s - y4;
+    } else {
+      return y4;
+    }
+  }
+};
+
+template <class T>
+using LowPass4 = FourPole<T, false>;
+template <class T>
+using HighPass4 = FourPole<T, true>;
+
+// The kinds of step a filter runs: every rounded type maps to one kernel.
+// A new kind is a kernel above, an entry here and one in withKernel.
+enum class Kind { Off, StateVariable, LowPass4, HighPass4, Count };
+constexpr int kKindCount = static_cast<int>(Kind::Count);
 
 Kind kindOf(const Filter& f) {
   switch (typeOf(f)) {
@@ -91,97 +180,33 @@ Kind kindOf(const Filter& f) {
   }
 }
 
-// One render's working copy of a state-variable filter: coefficients and
-// states held in locals, written back by store().
-struct StateVariableStage {
-  float fr, dp, low, band;
-  OutputWeights w;
-
-  explicit StateVariableStage(const Filter& f)
-      : fr(f.freq), dp(f.damp), low(f.low), band(f.band), w(weightsFor(typeOf(f))) {}
-  void store(Filter& f) const {
-    f.low = low;
-    f.band = band;
+// f.template operator()<K>() with the kernel template of a kind; nothing for Off.
+template <class F>
+void withKernel(Kind kind, F&& f) {
+  switch (kind) {
+    case Kind::StateVariable:
+      f.template operator()<StateVariable>();
+      break;
+    case Kind::LowPass4:
+      f.template operator()<LowPass4>();
+      break;
+    case Kind::HighPass4:
+      f.template operator()<HighPass4>();
+      break;
+    default:
+      break;
   }
-  // Two passes with the same input; only low and band persist.
-  [[gnu::always_inline]] float step(float s) {
-    const float x = s + kDenormGuard;
-    low = low + fr * band - kDenormGuard;
-    float high = x - dp * band - low;
-    band = band + fr * high;
-    low = low + fr * band;
-    high = x - dp * band - low;
-    band = band + fr * high;
-    return (w.a * high + w.b * band) + w.c * low;
-  }
-};
-
-// One render's working copy of the four-pole cascade; HighPass selects input
-// minus y4 as the output.
-template <bool HighPass>
-struct FourPoleStage {
-  float p, fb, r, last, y1, y2, y3, y4;
-
-  explicit FourPoleStage(const Filter& f)
-      : p(f.poleGain),
-        fb(f.poleFeedback),
-        r(f.resonance),
-        last(f.lastInput),
-        y1(f.y1),
-        y2(f.y2),
-        y3(f.y3),
-        y4(f.y4) {}
-  void store(Filter& f) const {
-    f.lastInput = last;
-    f.y1 = y1;
-    f.y2 = y2;
-    f.y3 = y3;
-    f.y4 = y4;
-  }
-  // Four one-pole stages with feedback from the last; the last stage
-  // saturates softly.
-  [[gnu::always_inline]] void pass(float s, float guarded) {
-    const float u = guarded - r * y4;
-    const float n1 = p * (u + last) + fb * y1;
-    const float n2 = p * (n1 + y1) + fb * y2;
-    const float n3 = p * (n2 + y2) + fb * y3;
-    float n4 = p * (n3 + y3) + fb * y4;
-    n4 = std::clamp(n4, -kSaturationLimit, kSaturationLimit);
-    n4 = n4 - n4 * n4 * n4 / 6.0f - kDenormGuard;
-    last = s;
-    y1 = n1;
-    y2 = n2;
-    y3 = n3;
-    y4 = n4;
-  }
-  // Two passes with the same input.
-  [[gnu::always_inline]] float step(float s) {
-    const float guarded = s + kDenormGuard;
-    pass(s, guarded);
-    pass(s, guarded);
-    if constexpr (HighPass) {
-      return s - y4;
-    } else {
-      return y4;
-    }
-  }
-};
-
-using LowPass4Stage = FourPoleStage<false>;
-using HighPass4Stage = FourPoleStage<true>;
-
-template <class Stage>
-void renderStage(Filter& f, const float* in, float* out, int count) {
-  Stage st(f);
-  const int stride = f.stride;
-  for (int i = 0; i < count; ++i) out[i * stride] = st.step(in[i * stride]);
-  st.store(f);
 }
 
-void renderOff(const Filter& f, const float* in, float* out, int count) {
-  if (in == out) return;
+template <template <class> class K>
+void renderStage(Filter& f, const float* in, float* out, int count) {
+  Filter* const one[] = {&f};
+  const K<float> start(one);
+  K<float> st = start;  // a local copy stays in registers through the loop
   const int stride = f.stride;
-  for (int i = 0; i < count; ++i) out[i * stride] = in[i * stride];
+  for (int i = 0; i < count; ++i) out[i * stride] = st.step(in[i * stride]);
+  const K<float> done = st;
+  done.store(one, 1);
 }
 
 // Two independent filters in one loop: their recursions overlap in the
@@ -189,8 +214,12 @@ void renderOff(const Filter& f, const float* in, float* out, int count) {
 template <class A, class B>
 void renderPairStages(Filter& fa, const float* inA, float* outA, Filter& fb, const float* inB,
                       float* outB, int count) {
-  A a(fa);
-  B b(fb);
+  Filter* const pa[] = {&fa};
+  Filter* const pb[] = {&fb};
+  const A startA(pa);
+  const B startB(pb);
+  A a = startA;  // local copies stay in registers through the loop
+  B b = startB;
   const int sa = fa.stride, sb = fb.stride;
   for (int i = 0; i < count; ++i) {
     const float xa = inA[i * sa];
@@ -198,268 +227,74 @@ void renderPairStages(Filter& fa, const float* inA, float* outA, Filter& fb, con
     outA[i * sa] = a.step(xa);
     outB[i * sb] = b.step(xb);
   }
-  a.store(fa);
-  b.store(fb);
+  const A doneA = a;
+  const B doneB = b;
+  doneA.store(pa, 1);
+  doneB.store(pb, 1);
 }
 
-template <class A>
-void renderPairWith(Filter& fa, const float* inA, float* outA, Filter& fb, const float* inB,
-                    float* outB, int count) {
-  switch (kindOf(fb)) {
-    case Kind::StateVariable:
-      renderPairStages<A, StateVariableStage>(fa, inA, outA, fb, inB, outB, count);
-      break;
-    case Kind::LowPass4:
-      renderPairStages<A, LowPass4Stage>(fa, inA, outA, fb, inB, outB, count);
-      break;
-    case Kind::HighPass4:
-      renderPairStages<A, HighPass4Stage>(fa, inA, outA, fb, inB, outB, count);
-      break;
-    case Kind::Off:
-      break;
-  }
-}
+// The stages of one voice's chain that run (Off stages dropped).
+struct Chain {
+  Filter* stage[kMaxSerialFilters];
+};
 
-// Filters in series in one loop: each sample passes every stage before the
-// next sample starts, so stage k of sample i overlaps stage k-1 of sample i+1.
-template <class... Stages, size_t... I>
-void renderSerialStages(Filter* const* f, float* buf, int count, std::index_sequence<I...>) {
-  std::tuple<Stages...> st{Stages(*f[I])...};
-  for (int i = 0; i < count; ++i) {
-    float x = buf[i];
-    ((x = std::get<I>(st).step(x)), ...);
-    buf[i] = x;
-  }
-  (std::get<I>(st).store(*f[I]), ...);
-}
+// Filters in series: each sample passes every stage before the next sample
+// starts, so stage k of sample i overlaps stage k-1 of sample i+1. Every
+// lane's stage k is of the same kind.
+template <template <class> class... K>
+struct ChainOf {
+  template <class T>
+  struct Kernel {
+    std::tuple<K<T>...> stages;
 
-// Picks the stage kind of each filter in turn, then runs the fused loop.
-template <class... Known>
-void dispatchSerial(Filter* const* f, int n, float* buf, int count) {
-  constexpr size_t known = sizeof...(Known);
-  if (known == static_cast<size_t>(n)) {
-    renderSerialStages<Known...>(f, buf, count, std::index_sequence_for<Known...>{});
-    return;
-  }
-  if constexpr (known < kMaxSerialFilters) {
-    switch (kindOf(*f[known])) {
-      case Kind::StateVariable:
-        dispatchSerial<Known..., StateVariableStage>(f, n, buf, count);
-        break;
-      case Kind::LowPass4:
-        dispatchSerial<Known..., LowPass4Stage>(f, n, buf, count);
-        break;
-      case Kind::HighPass4:
-        dispatchSerial<Known..., HighPass4Stage>(f, n, buf, count);
-        break;
-      case Kind::Off:
-        break;
+    explicit Kernel(Chain* const* c) : stages(build(c, std::index_sequence_for<K<T>...>{})) {}
+    template <size_t... I>
+    static std::tuple<K<T>...> build(Chain* const* c, std::index_sequence<I...>) {
+      return {K<T>(column(c, I).f)...};
     }
-  }
-}
-
-static_assert(kFilterLanes == kLaneCount);
-
-// One field of kFilterLanes filters gathered into lanes, and scattered back
-// to the first `lanes` of them.
-template <class Field>
-Lanes gather(Filter* const* f, Field field) {
-  float v[kFilterLanes];
-  for (int l = 0; l < kFilterLanes; ++l) v[l] = f[l]->*field;
-  return loadLanes(v);
-}
-
-template <class Field>
-void scatter(Filter* const* f, int lanes, Field field, Lanes x) {
-  float v[kFilterLanes];
-  storeLanes(v, x);
-  for (int l = 0; l < lanes; ++l) f[l]->*field = v[l];
-}
-
-// StateVariableStage, one filter per lane; each lane has its own output
-// weights, so the five state-variable types share one render.
-struct StateVariableLanes {
-  Lanes fr, dp, low, band, wa, wb, wc;
-
-  explicit StateVariableLanes(Filter* const* f)
-      : fr(gather(f, &Filter::freq)),
-        dp(gather(f, &Filter::damp)),
-        low(gather(f, &Filter::low)),
-        band(gather(f, &Filter::band)) {
-    float a[kFilterLanes], b[kFilterLanes], c[kFilterLanes];
-    for (int l = 0; l < kFilterLanes; ++l) {
-      const OutputWeights w = weightsFor(typeOf(*f[l]));
-      a[l] = w.a;
-      b[l] = w.b;
-      c[l] = w.c;
+    struct Column {
+      Filter* f[kUnitsOf<T>];
+    };
+    static Column column(Chain* const* c, size_t k) {
+      Column col;
+      for (int l = 0; l < kUnitsOf<T>; ++l) col.f[l] = c[l]->stage[k];
+      return col;
     }
-    wa = loadLanes(a);
-    wb = loadLanes(b);
-    wc = loadLanes(c);
-  }
-  void store(Filter* const* f, int lanes) const {
-    scatter(f, lanes, &Filter::low, low);
-    scatter(f, lanes, &Filter::band, band);
-  }
-  [[gnu::always_inline]] Lanes step(Lanes s) {
-    const Lanes guard = splat(kDenormGuard);
-    const Lanes x = s + guard;
-    low = low + fr * band - guard;
-    Lanes high = x - dp * band - low;
-    band = band + fr * high;
-    low = low + fr * band;
-    high = x - dp * band - low;
-    band = band + fr * high;
-    return (wa * high + wb * band) + wc * low;
-  }
-};
-
-// FourPoleStage, one filter per lane.
-template <bool HighPass>
-struct FourPoleLanes {
-  Lanes p, fb, r, last, y1, y2, y3, y4;
-
-  explicit FourPoleLanes(Filter* const* f)
-      : p(gather(f, &Filter::poleGain)),
-        fb(gather(f, &Filter::poleFeedback)),
-        r(gather(f, &Filter::resonance)),
-        last(gather(f, &Filter::lastInput)),
-        y1(gather(f, &Filter::y1)),
-        y2(gather(f, &Filter::y2)),
-        y3(gather(f, &Filter::y3)),
-        y4(gather(f, &Filter::y4)) {}
-  void store(Filter* const* f, int lanes) const {
-    scatter(f, lanes, &Filter::lastInput, last);
-    scatter(f, lanes, &Filter::y1, y1);
-    scatter(f, lanes, &Filter::y2, y2);
-    scatter(f, lanes, &Filter::y3, y3);
-    scatter(f, lanes, &Filter::y4, y4);
-  }
-  [[gnu::always_inline]] void pass(Lanes s, Lanes guarded) {
-    const Lanes u = guarded - r * y4;
-    const Lanes n1 = p * (u + last) + fb * y1;
-    const Lanes n2 = p * (n1 + y1) + fb * y2;
-    const Lanes n3 = p * (n2 + y2) + fb * y3;
-    Lanes n4 = p * (n3 + y3) + fb * y4;
-    n4 = clampLanes(n4, splat(-kSaturationLimit), splat(kSaturationLimit));
-    n4 = n4 - n4 * n4 * n4 / splat(6.0f) - splat(kDenormGuard);
-    last = s;
-    y1 = n1;
-    y2 = n2;
-    y3 = n3;
-    y4 = n4;
-  }
-  [[gnu::always_inline]] Lanes step(Lanes s) {
-    const Lanes guarded = s + splat(kDenormGuard);
-    pass(s, guarded);
-    pass(s, guarded);
-    if constexpr (HighPass) {
-      return s - y4;
-    } else {
-      return y4;
+    void store(Chain* const* c, int used) const {
+      storeStages(c, used, std::index_sequence_for<K<T>...>{});
     }
-  }
+    template <size_t... I>
+    void storeStages(Chain* const* c, int used, std::index_sequence<I...>) const {
+      (std::get<I>(stages).store(column(c, I).f, used), ...);
+    }
+    [[gnu::always_inline]] T step(T x) { return stepAll(x, std::index_sequence_for<K<T>...>{}); }
+    template <size_t... I>
+    [[gnu::always_inline]] T stepAll(T x, std::index_sequence<I...>) {
+      ((x = std::get<I>(stages).step(x)), ...);
+      return x;
+    }
+  };
 };
 
-// Filters in series across lanes: chains[l][k] is stage k of lane l, every
-// lane's filter of one stage of the same kind.
-// Eight voices as two register groups whose recursions overlap in the
-// processor: the same step on each group, one after the other.
-struct LanePair {
-  Lanes a, b;
-};
+// Picks the kernel of each stage in turn, then runs the chains side by side:
+// two registers of four voices at most.
+constexpr int kChainRegisters = kMaxLaneVoices / kLaneCount;
 
-template <class Stage>
-struct TwoGroups {
-  Stage a, b;
-
-  explicit TwoGroups(Filter* const* f) : a(f), b(f + kFilterLanes) {}
-  void store(Filter* const* f, int lanes) const {
-    a.store(f, kFilterLanes);
-    b.store(f + kFilterLanes, lanes - kFilterLanes);
-  }
-  [[gnu::always_inline]] LanePair step(LanePair x) { return {a.step(x.a), b.step(x.b)}; }
-};
-
-void loadBlock(const float* const* src, int i, LanePair out[kLaneCount]) {
-  Lanes a[kLaneCount], b[kLaneCount];
-  ::loadBlock(src, i, a);
-  ::loadBlock(src + kFilterLanes, i, b);
-  for (int k = 0; k < kLaneCount; ++k) out[k] = {a[k], b[k]};
-}
-
-void storeBlock(float* const* dst, int lanes, int i, const LanePair in[kLaneCount]) {
-  Lanes a[kLaneCount], b[kLaneCount];
-  for (int k = 0; k < kLaneCount; ++k) {
-    a[k] = in[k].a;
-    b[k] = in[k].b;
-  }
-  ::storeBlock(dst, kFilterLanes, i, a);
-  ::storeBlock(dst + kFilterLanes, lanes - kFilterLanes, i, b);
-}
-
-void gatherSample(const float* const* src, int i, Lanes& x) {
-  x = ::gatherSample(src, i);
-}
-void gatherSample(const float* const* src, int i, LanePair& x) {
-  x = {::gatherSample(src, i), ::gatherSample(src + kFilterLanes, i)};
-}
-void scatterSample(float* const* dst, int lanes, int i, LanePair x) {
-  ::scatterSample(dst, kFilterLanes, i, x.a);
-  ::scatterSample(dst + kFilterLanes, lanes - kFilterLanes, i, x.b);
-}
-
-// Filters in series across lanes: stages[k][l] is stage k of lane l, every
-// lane's filter of one stage of the same kind. Sample is Lanes (four voices)
-// or LanePair (eight).
-template <class Sample, class... Stages, size_t... I>
-void renderSerialLaneStages(Filter* const (*stages)[kMaxLaneVoices], [[maybe_unused]] int lanes,
-                            float* const* bufs, int count, std::index_sequence<I...>) {
-  std::tuple<Stages...> st{Stages(stages[I])...};
-  int i = 0;
-  for (; i + kLaneCount <= count; i += kLaneCount) {
-    Sample x[kLaneCount];
-    loadBlock(bufs, i, x);
-    for (Sample& sample : x) ((sample = std::get<I>(st).step(sample)), ...);
-    storeBlock(bufs, lanes, i, x);
-  }
-  for (; i < count; ++i) {
-    Sample x;
-    gatherSample(bufs, i, x);
-    ((x = std::get<I>(st).step(x)), ...);
-    scatterSample(bufs, lanes, i, x);
-  }
-  (std::get<I>(st).store(stages[I], lanes), ...);
-}
-
-template <class... Known>
-void dispatchSerialLanes(Filter* const (*stages)[kMaxLaneVoices], int n, int lanes,
-                         float* const* bufs, int count) {
-  constexpr size_t known = sizeof...(Known);
-  if (known == static_cast<size_t>(n)) {
-    if (lanes > kFilterLanes) {
-      renderSerialLaneStages<LanePair, TwoGroups<Known>...>(stages, lanes, bufs, count,
-                                                            std::index_sequence_for<Known...>{});
-    } else {
-      renderSerialLaneStages<Lanes, Known...>(stages, lanes, bufs, count,
-                                              std::index_sequence_for<Known...>{});
+template <template <class> class... Known>
+void dispatchChain(Chain* const* chains, int stages, int lanes, float* const* bufs, int count) {
+  constexpr int known = sizeof...(Known);
+  if (known == stages) {
+    // No stage runs: the buffers stay as they are.
+    if constexpr (known > 0) {
+      renderMonoBatch<ChainOf<Known...>::template Kernel, kChainRegisters>(chains, lanes, bufs,
+                                                                           count);
     }
     return;
   }
   if constexpr (known < kMaxSerialFilters) {
-    switch (kindOf(*stages[known][0])) {
-      case Kind::StateVariable:
-        dispatchSerialLanes<Known..., StateVariableLanes>(stages, n, lanes, bufs, count);
-        break;
-      case Kind::LowPass4:
-        dispatchSerialLanes<Known..., FourPoleLanes<false>>(stages, n, lanes, bufs, count);
-        break;
-      case Kind::HighPass4:
-        dispatchSerialLanes<Known..., FourPoleLanes<true>>(stages, n, lanes, bufs, count);
-        break;
-      case Kind::Off:
-        break;
-    }
+    withKernel(kindOf(*chains[0]->stage[known]), [&]<template <class> class K>() {
+      dispatchChain<Known..., K>(chains, stages, lanes, bufs, count);
+    });
   }
 }
 
@@ -497,20 +332,13 @@ void setup(Filter& f, const float* t, const SynthConstants& k) {
 }
 
 void render(Filter& f, const float* in, float* out, int count) {
-  switch (kindOf(f)) {
-    case Kind::Off:
-      renderOff(f, in, out, count);
-      break;
-    case Kind::StateVariable:
-      renderStage<StateVariableStage>(f, in, out, count);
-      break;
-    case Kind::LowPass4:
-      renderStage<LowPass4Stage>(f, in, out, count);
-      break;
-    case Kind::HighPass4:
-      renderStage<HighPass4Stage>(f, in, out, count);
-      break;
+  const Kind kind = kindOf(f);
+  if (kind == Kind::Off) {
+    if (in == out) return;
+    for (int i = 0; i < count; ++i) out[i * f.stride] = in[i * f.stride];
+    return;
   }
+  withKernel(kind, [&]<template <class> class K>() { renderStage<K>(f, in, out, count); });
 }
 
 void renderPair(Filter& a, const float* inA, float* outA, Filter& b, const float* inB, float* outB,
@@ -520,19 +348,20 @@ void renderPair(Filter& a, const float* inA, float* outA, Filter& b, const float
     // Reads inB before outA is written, as the fused loop does.
     render(b, inB, outB, count);
     render(a, inA, outA, count);
-  } else if (ka == Kind::StateVariable) {
-    renderPairWith<StateVariableStage>(a, inA, outA, b, inB, outB, count);
-  } else if (ka == Kind::LowPass4) {
-    renderPairWith<LowPass4Stage>(a, inA, outA, b, inB, outB, count);
-  } else {
-    renderPairWith<HighPass4Stage>(a, inA, outA, b, inB, outB, count);
+    return;
   }
+  withKernel(ka, [&]<template <class> class A>() {
+    withKernel(kb, [&]<template <class> class B>() {
+      renderPairStages<A<float>, B<float>>(a, inA, outA, b, inB, outB, count);
+    });
+  });
 }
 
 void renderSerial(Filter* const* stages, int stageCount, float* buf, int count) {
-  Filter* active[kMaxSerialFilters];
-  const int n = activeStages(stages, stageCount, active);
-  dispatchSerial<>(active, n, buf, count);
+  Filter* chain[1][kMaxSerialFilters] = {};
+  const int n = std::min(stageCount, kMaxSerialFilters);
+  std::copy(stages, stages + n, chain[0]);
+  renderSerialLanes(chain, &n, 1, &buf, count);
 }
 
 bool hasActiveStage(Filter* const* stages, int stageCount) {
@@ -541,10 +370,12 @@ bool hasActiveStage(Filter* const* stages, int stageCount) {
 }
 
 int serialKindsKey(Filter* const* stages, int stageCount) {
+  static_assert(kKindCount * kKindCount * kKindCount * kKindCount < 1 << 16,
+                "kinds of a chain fit the key");
   Filter* active[kMaxSerialFilters];
   const int n = activeStages(stages, stageCount, active);
   int key = 1;  // leading digit, so that chains of different lengths differ
-  for (int i = 0; i < n; ++i) key = key * 4 + static_cast<int>(kindOf(*active[i]));
+  for (int i = 0; i < n; ++i) key = key * kKindCount + static_cast<int>(kindOf(*active[i]));
   return key;
 }
 
@@ -556,21 +387,12 @@ void renderSerialLanes(Filter* const (*chains)[kMaxSerialFilters], const int* st
                        int laneCount, float* const* bufs, int count) {
   if (laneCount <= 0) return;
   laneCount = std::min(laneCount, kMaxLaneVoices);
-  const int width = laneCount > kFilterLanes ? kMaxLaneVoices : kFilterLanes;
-  // Per stage, the filter of every lane; spare lanes run copies of lane 0's.
-  Filter spare[kMaxSerialFilters];
-  Filter* stages[kMaxSerialFilters][kMaxLaneVoices];
+  Chain active[kMaxLaneVoices];
+  Chain* lanes[kMaxLaneVoices];
   int n = 0;
   for (int l = 0; l < laneCount; ++l) {
-    Filter* active[kMaxSerialFilters];
-    n = activeStages(chains[l], stageCounts[l], active);
-    for (int k = 0; k < n; ++k) stages[k][l] = active[k];
+    n = activeStages(chains[l], stageCounts[l], active[l].stage);
+    lanes[l] = &active[l];
   }
-  for (int k = 0; k < n; ++k) {
-    spare[k] = *stages[k][0];
-    for (int l = laneCount; l < width; ++l) stages[k][l] = &spare[k];
-  }
-  float* lanes[kMaxLaneVoices];
-  for (int l = 0; l < width; ++l) lanes[l] = bufs[l < laneCount ? l : 0];
-  dispatchSerialLanes<>(stages, n, laneCount, lanes, count);
+  dispatchChain<>(lanes, n, laneCount, bufs, count);
 }

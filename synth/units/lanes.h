@@ -2,7 +2,10 @@
 // Four floats side by side in one SIMD register, for running the recursions
 // of four voices (or two sides) at once. Only IEEE-exact operations (add,
 // sub, mul, div, min, max), evaluated in the order written: every lane rounds
-// exactly as the same scalar expression does.
+// exactly as the same scalar expression does. A kernel written once over its
+// sample type T runs on float (one unit) and on Lanes (four): a float
+// constant converts to Lanes holding it in every lane, and clampOf, maxOf
+// and absOf have a form for each.
 #include <algorithm>
 #include <cmath>
 
@@ -15,6 +18,9 @@ constexpr int kLaneCount = 4;
 #if defined(__SSE__)
 struct Lanes {
   __m128 v;
+  Lanes() = default;
+  Lanes(__m128 x) : v(x) {}
+  Lanes(float x) : v(_mm_set1_ps(x)) {}  // every lane x
 };
 inline Lanes operator+(Lanes a, Lanes b) {
   return {_mm_add_ps(a.v, b.v)};
@@ -28,9 +34,6 @@ inline Lanes operator*(Lanes a, Lanes b) {
 inline Lanes operator/(Lanes a, Lanes b) {
   return {_mm_div_ps(a.v, b.v)};
 }
-inline Lanes splat(float x) {
-  return {_mm_set1_ps(x)};
-}
 inline Lanes makeLanes(float a, float b, float c, float d) {
   return {_mm_setr_ps(a, b, c, d)};
 }
@@ -42,15 +45,15 @@ inline void storeLanes(float* p, Lanes a) {
 }
 // lo > x ? lo : x, then hi < x ? hi : x, per lane: std::clamp's result,
 // a NaN included.
-inline Lanes clampLanes(Lanes x, Lanes lo, Lanes hi) {
+inline Lanes clampOf(Lanes x, Lanes lo, Lanes hi) {
   return {_mm_min_ps(hi.v, _mm_max_ps(lo.v, x.v))};
 }
 // std::max(a, x) per lane: a < x ? x : a, so a NaN in x keeps a.
-inline Lanes maxLanes(Lanes a, Lanes x) {
+inline Lanes maxOf(Lanes a, Lanes x) {
   return {_mm_max_ps(x.v, a.v)};
 }
 // std::fabs per lane: the sign bit cleared.
-inline Lanes absLanes(Lanes x) {
+inline Lanes absOf(Lanes x) {
   return {_mm_andnot_ps(_mm_set1_ps(-0.0f), x.v)};
 }
 // Lanes 0, 1 of a then 0, 1 of b; and lanes 2, 3 of a then 2, 3 of b.
@@ -71,6 +74,9 @@ inline Lanes oddLanes(Lanes a, Lanes b) {
 #else
 struct Lanes {
   float v[kLaneCount];
+  Lanes() = default;
+  Lanes(float x) : v{x, x, x, x} {}  // every lane x
+  Lanes(float a, float b, float c, float d) : v{a, b, c, d} {}
 };
 template <class Op>
 inline Lanes zipLanes(Lanes a, Lanes b, Op op) {
@@ -90,41 +96,49 @@ inline Lanes operator*(Lanes a, Lanes b) {
 inline Lanes operator/(Lanes a, Lanes b) {
   return zipLanes(a, b, [](float x, float y) { return x / y; });
 }
-inline Lanes splat(float x) {
-  return Lanes{{x, x, x, x}};
-}
 inline Lanes makeLanes(float a, float b, float c, float d) {
-  return Lanes{{a, b, c, d}};
+  return Lanes(a, b, c, d);
 }
 inline Lanes loadLanes(const float* p) {
-  return Lanes{{p[0], p[1], p[2], p[3]}};
+  return Lanes(p[0], p[1], p[2], p[3]);
 }
 inline void storeLanes(float* p, Lanes a) {
   std::copy(a.v, a.v + kLaneCount, p);
 }
-inline Lanes clampLanes(Lanes x, Lanes lo, Lanes hi) {
+inline Lanes clampOf(Lanes x, Lanes lo, Lanes hi) {
   const Lanes up = zipLanes(lo, x, [](float l, float v) { return l > v ? l : v; });
   return zipLanes(hi, up, [](float h, float v) { return h < v ? h : v; });
 }
-inline Lanes maxLanes(Lanes a, Lanes x) {
+inline Lanes maxOf(Lanes a, Lanes x) {
   return zipLanes(a, x, [](float l, float v) { return std::max(l, v); });
 }
-inline Lanes absLanes(Lanes x) {
+inline Lanes absOf(Lanes x) {
   return zipLanes(x, x, [](float v, float) { return std::fabs(v); });
 }
 inline Lanes lowHalves(Lanes a, Lanes b) {
-  return Lanes{{a.v[0], a.v[1], b.v[0], b.v[1]}};
+  return Lanes(a.v[0], a.v[1], b.v[0], b.v[1]);
 }
 inline Lanes highHalves(Lanes a, Lanes b) {
-  return Lanes{{a.v[2], a.v[3], b.v[2], b.v[3]}};
+  return Lanes(a.v[2], a.v[3], b.v[2], b.v[3]);
 }
 inline Lanes evenLanes(Lanes a, Lanes b) {
-  return Lanes{{a.v[0], a.v[2], b.v[0], b.v[2]}};
+  return Lanes(a.v[0], a.v[2], b.v[0], b.v[2]);
 }
 inline Lanes oddLanes(Lanes a, Lanes b) {
-  return Lanes{{a.v[1], a.v[3], b.v[1], b.v[3]}};
+  return Lanes(a.v[1], a.v[3], b.v[1], b.v[3]);
 }
 #endif
+
+// The same operations on one float.
+inline float clampOf(float x, float lo, float hi) {
+  return std::clamp(x, lo, hi);
+}
+inline float maxOf(float a, float x) {
+  return std::max(a, x);
+}
+inline float absOf(float x) {
+  return std::fabs(x);
+}
 
 // Sample i of lanes 0..3 from four buffers, and back.
 inline Lanes gatherSample(const float* const* src, int i) {

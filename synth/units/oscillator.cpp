@@ -244,10 +244,10 @@ inline F4 sineApprox4(F4 x) {
 // Lanes whose sample crosses the threshold or the cycle end, as a bit mask.
 struct Crossings4 {
   I4 bias, step, stepBiased, thresholdBiased;
-  Crossings4(uint32_t step, uint32_t threshold)
+  Crossings4(uint32_t phaseStep, uint32_t threshold)
       : bias(_mm_set1_epi32(INT32_MIN)),
-        step(_mm_set1_epi32(static_cast<int>(step))),
-        stepBiased(_mm_set1_epi32(static_cast<int>(step ^ 0x80000000u))),
+        step(_mm_set1_epi32(static_cast<int>(phaseStep))),
+        stepBiased(_mm_set1_epi32(static_cast<int>(phaseStep ^ 0x80000000u))),
         thresholdBiased(_mm_set1_epi32(static_cast<int>(threshold ^ 0x80000000u))) {}
   // Unsigned compares as signed compares of the sign-flipped values.
   I4 below(I4 phase) const { return _mm_cmplt_epi32(_mm_xor_si128(phase, bias), thresholdBiased); }

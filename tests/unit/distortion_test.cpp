@@ -1,4 +1,5 @@
 // Distortion modes, the arctangent approximation and the DC blocker.
+#include "synth/units/dc_blocker.h"
 #include "synth/units/distortion.h"
 
 #include <gtest/gtest.h>

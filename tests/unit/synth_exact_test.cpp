@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/patch_builder.h"
+#include "synth/units/dc_blocker.h"
 #include "synth/units/distortion.h"
 #include "synth/units/filter.h"
 

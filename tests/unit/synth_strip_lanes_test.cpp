@@ -12,6 +12,7 @@
 
 #include "support/patch_builder.h"
 #include "synth/units/bass_boost.h"
+#include "synth/units/dc_blocker.h"
 #include "synth/units/distortion.h"
 
 using namespace testpatch;
