@@ -26,12 +26,22 @@
 
 namespace fuzzentry {
 
+// Rendering is what an input costs: every target renders only as far as the
+// input's events reach, a few ticks past the last one, and never more than a
+// cap, so that the fuzzer tries hundreds of inputs a second.
 constexpr int kSampleRate = 44100;
 constexpr int kTickFrames = 128;                      // one control tick at 44,100 Hz
-constexpr int64_t kPipelineFrames = 2 * kSampleRate;  // two seconds through the whole player
+constexpr int64_t kPipelineFrames = kSampleRate / 2;  // cap: half a second through the player
 constexpr int kPipelineBlock = 1024;                  // what the audio stream asks for at a time
-constexpr int kTailTicks = 32;                        // rendered after the last event list
-constexpr size_t kMaxEventLists = 128;                // longer inputs are cut (keeps runs short)
+constexpr int64_t kPipelineTailFrames = 4 * kTickFrames;  // rendered past the tune's end
+constexpr int kTailTicks = 3;                             // rendered after the last event list
+constexpr size_t kMaxEventLists = 16;  // longer inputs are cut (keeps runs short)
+// A reset message (0xFF) initialises the whole synthesizer, which costs more
+// than a tick of rendering; past the first few in an input, 0xFF bytes are
+// read as 0xFE, another system byte that carries no data.
+constexpr int kMaxResets = 1;
+constexpr uint8_t kResetByte = 0xFF;
+constexpr uint8_t kIgnoredSystemByte = 0xFE;
 constexpr int kSpeechTicksPerByte = 8;
 constexpr int kMaxSpeechTicks = 4096;
 constexpr int kSpeechPrefix = 2;  // speed and formant controller values before the text
@@ -117,15 +127,28 @@ inline const char* checkTuneImage(const uint8_t* data, size_t size) {
 }
 
 // ---------------------------------------------------------------------------
-// The whole offline pipeline: parse, measure, render two seconds.
+// The synthesizer's state is megabytes: allocating and clearing it for every
+// input would cost more than most inputs' rendering. synthInit clears the
+// whole record, so one state serves every input without carrying anything
+// from one to the next.
+inline SynthState& reusedState() {
+  static SynthState* const state = new SynthState();
+  return *state;
+}
+inline SynthSink& reusedSink() {
+  static SynthSink* const sink = new SynthSink();
+  return *sink;
+}
+
+// The whole offline pipeline: parse, measure, render to a little past the
+// measured end, at most half a second.
 
 inline const char* checkPipeline(const uint8_t* data, size_t size) {
   std::unique_ptr<uint8_t[]> image(new uint8_t[size ? size : 1]);
   if (size) std::memcpy(image.get(), data, size);
 
-  auto sink = std::make_unique<SynthSink>();
   auto pb = std::make_unique<Playback>();  // no device: nothing leaves the process
-  pb->player.sink = sink.get();
+  pb->player.sink = &reusedSink();
   if (!playTune(*pb, image.get(), size)) return nullptr;
 
   const TuneLength measured = pb->measured;
@@ -136,11 +159,15 @@ inline const char* checkPipeline(const uint8_t* data, size_t size) {
   playFromPosition(*pb, 0);
   PlayerState& p = pb->player;
   std::vector<float> block(2 * kPipelineBlock);
+  // A tune that cannot be measured may end anywhere: it gets the whole cap.
+  const int64_t frames = measured.ok
+                             ? std::min(kPipelineFrames, measured.frames + kPipelineTailFrames)
+                             : kPipelineFrames;
   int64_t done = 0;
   int64_t endBlockStart = -1;  // the block in which sequencing was first seen over
   int64_t endBlockEnd = -1;
-  while (done < kPipelineFrames) {
-    const int n = int(std::min<int64_t>(kPipelineBlock, kPipelineFrames - done));
+  while (done < frames) {
+    const int n = int(std::min<int64_t>(kPipelineBlock, frames - done));
     renderFrames(p, block.data(), n);
     if (!allFinite(block.data(), 2 * size_t(n))) return "a sample is not finite";
     if (endBlockStart < 0 && p.playState.load() != PlayState::Sequencing) {
@@ -245,12 +272,21 @@ inline const char* playEvents(SynthState& s, const uint8_t* events, size_t size)
   float out[2 * kTickFrames];
   size_t pos = 0;
   size_t lists = 0;
+  int resetsLeft = kMaxResets;
   while (pos < size && lists < kMaxEventLists) {
     const uint8_t* end = static_cast<const uint8_t*>(std::memchr(events + pos, 0xFD, size - pos));
     const size_t length = end ? size_t(end - (events + pos)) + 1 : size - pos;
     // An exact-size copy per list, so that reading past the list is a finding.
     std::unique_ptr<uint8_t[]> list(new uint8_t[length]);
     std::memcpy(list.get(), events + pos, length);
+    for (size_t i = 0; i < length; ++i) {
+      if (list[i] != kResetByte) continue;
+      if (resetsLeft > 0) {
+        --resetsLeft;
+      } else {
+        list[i] = kIgnoredSystemByte;
+      }
+    }
     processEvents(s, list.get(), length);
     synthRender(s, out, kTickFrames, nullptr, false);
     if (!allFinite(out, 2 * kTickFrames)) return "a sample is not finite";
@@ -272,12 +308,12 @@ inline const char* playEvents(SynthState& s, const uint8_t* events, size_t size)
 
 // Arbitrary event bytes against a fixed, valid patch map.
 inline const char* checkEvents(const uint8_t* data, size_t size) {
-  const std::vector<uint8_t> map = fixedPatchMap();
-  const std::vector<uint8_t> globals = busyGlobals();
-  auto s = std::make_unique<SynthState>();
-  if (!synthInit(*s, map.data(), map.size(), kSampleRate)) return "synthInit failed";
-  setGlobalParams(*s, globals.data());
-  return playEvents(*s, data, size);
+  static const std::vector<uint8_t> map = fixedPatchMap();
+  static const std::vector<uint8_t> globals = busyGlobals();
+  SynthState& s = reusedState();
+  if (!synthInit(s, map.data(), map.size(), kSampleRate)) return "synthInit failed";
+  setGlobalParams(s, globals.data());
+  return playEvents(s, data, size);
 }
 
 // Arbitrary patch bytes, global block and events: the input is a patch (90
@@ -293,15 +329,18 @@ inline const char* checkFiniteOutput(const uint8_t* data, size_t size) {
   const uint8_t* events = globals + kGlobalParamCount;
   const size_t eventSize = size - patch.size() - kGlobalParamCount;
 
-  std::vector<PatchEntry> entries;
-  for (int program = 0; program < kSynthPrograms; ++program) entries.push_back({program, patch});
-  std::vector<uint8_t> map;
-  std::string error;
-  if (!writePatchMap(entries, map, error)) return "the patch map could not be written";
-  auto s = std::make_unique<SynthState>();
-  if (!synthInit(*s, map.data(), map.size(), kSampleRate)) return "synthInit failed";
-  setGlobalParams(*s, globals);
-  return playEvents(*s, events, eventSize);
+  // Every program's offset names the one copy of the patch after the table.
+  static std::vector<uint8_t> map;
+  const uint32_t offset = 4u * kSynthPrograms;
+  map.assign(offset, 0);
+  for (int program = 0; program < kSynthPrograms; ++program) {
+    for (int b = 0; b < 4; ++b) map[size_t(4 * program + b)] = uint8_t(offset >> (8 * b));
+  }
+  map.insert(map.end(), patch.begin(), patch.end());
+  SynthState& s = reusedState();
+  if (!synthInit(s, map.data(), map.size(), kSampleRate)) return "synthInit failed";
+  setGlobalParams(s, globals);
+  return playEvents(s, events, eventSize);
 }
 
 // ---------------------------------------------------------------------------
