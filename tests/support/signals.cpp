@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace testsig {
 
@@ -58,6 +59,10 @@ float peakOf(const std::vector<float>& x, size_t from, size_t to, int stride, in
   float p = 0.0f;
   eachSample(x, from, to, stride, first, [&](float v) { p = std::max(p, std::fabs(v)); });
   return p;
+}
+
+bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
+  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
 }
 
 bool allFinite(const std::vector<float>& x) {

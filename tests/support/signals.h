@@ -26,5 +26,7 @@ double rmsOf(const std::vector<float>& x, size_t from = 0, size_t to = SIZE_MAX,
 float peakOf(const std::vector<float>& x, size_t from = 0, size_t to = SIZE_MAX, int stride = 1,
              int first = 0);
 bool allFinite(const std::vector<float>& x);
+// Equal sizes and equal bit patterns, sample by sample.
+bool sameBits(const std::vector<float>& a, const std::vector<float>& b);
 
 }  // namespace testsig

@@ -1,5 +1,4 @@
 // Distortion modes, the arctangent approximation and the DC blocker.
-#include "synth/units/dc_blocker.h"
 #include "synth/units/distortion.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "support/signals.h"
+#include "synth/units/dc_blocker.h"
 
 namespace {
 

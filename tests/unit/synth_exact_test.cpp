@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/patch_builder.h"
+#include "support/signals.h"
 #include "synth/units/dc_blocker.h"
 #include "synth/units/distortion.h"
 #include "synth/units/filter.h"
@@ -346,17 +347,7 @@ TEST(SynthExact, BusySceneKeepsItsSamplesAt32000) {
 
 namespace {
 
-SynthConstants constants44() {
-  SynthConstants k{};
-  k.sampleRate = 44100;
-  k.rateScale = 1.0f;
-  k.dcCoefficient = 1.0f - 126.0f / 44100.0f;
-  return k;
-}
-
-bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
-}
+using testsig::sameBits;
 
 // A type of the given step kind: 1..5 (state-variable, different outputs),
 // 6 or 14 (four-pole low-pass), 7 or 15 (four-pole high-pass), 0 or 8 (off).
@@ -384,7 +375,7 @@ TEST(SynthExact, LaneFilterChainsMatchSeparateRenders) {
   std::mt19937 rng(2016);
   std::uniform_real_distribution<float> param(0.0f, 128.0f);
   std::uniform_real_distribution<float> sample(-4.0f, 4.0f);
-  const SynthConstants k = constants44();
+  const SynthConstants k = testsig::constantsAt(44100);
   for (int trial = 0; trial < 80; ++trial) {
     const int lanes = 1 + trial % kMaxLaneVoices;
     const int stageKinds = 1 + static_cast<int>(rng() % kMaxSerialFilters);
@@ -440,56 +431,6 @@ TEST(SynthExact, LaneFilterChainsMatchSeparateRenders) {
       renderSerial(chain, stageCounts[l], nextAlone.data(), count);
       renderSerial(sharedChains[l], stageCounts[l], nextShared.data(), count);
       EXPECT_TRUE(sameBits(nextAlone, nextShared)) << "trial " << trial << " lane " << l;
-    }
-  }
-}
-
-TEST(SynthExact, ChainsOfDifferentKindsDoNotShareLanes) {
-  const SynthConstants k = constants44();
-  Filter low{}, high{}, band{}, off{};
-  const float tl[3] = {6.0f, 80.0f, 40.0f}, th[3] = {7.0f, 80.0f, 40.0f};
-  const float tb[3] = {2.0f, 80.0f, 40.0f}, to[3] = {0.0f, 80.0f, 40.0f};
-  setup(low, tl, k);
-  setup(high, th, k);
-  setup(band, tb, k);
-  setup(off, to, k);
-  Filter* lowBand[2] = {&low, &band};
-  Filter* bandLow[2] = {&band, &low};
-  Filter* offLowBand[3] = {&off, &low, &band};
-  Filter* highBand[2] = {&high, &band};
-  Filter* lowOnly[1] = {&low};
-  EXPECT_TRUE(sameSerialKinds(lowBand, 2, offLowBand, 3));
-  EXPECT_FALSE(sameSerialKinds(lowBand, 2, bandLow, 2));
-  EXPECT_FALSE(sameSerialKinds(lowBand, 2, highBand, 2));
-  EXPECT_FALSE(sameSerialKinds(lowBand, 2, lowOnly, 1));
-}
-
-TEST(SynthExact, LaneDcBlockersMatchSeparateRenders) {
-  const SynthConstants k = constants44();
-  std::mt19937 rng(7);
-  std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
-  for (int lanes = 1; lanes <= 8; ++lanes) {
-    DcBlocker alone[8], shared[8];
-    DcBlocker* sharedPtrs[8];
-    std::vector<float> input[8], outShared[8];
-    float* bufs[8];
-    const int count = 61 + 4 * lanes;
-    for (int l = 0; l < lanes; ++l) {
-      alone[l] = DcBlocker{sample(rng), sample(rng), 0.0f, 0.0f};
-      shared[l] = alone[l];
-      sharedPtrs[l] = &shared[l];
-      // A constant offset plus a quiet tail that the blocker flushes to zero.
-      for (int i = 0; i < count; ++i) input[l].push_back(i < 40 ? 0.5f + sample(rng) : 1e-9f);
-      outShared[l] = input[l];
-      bufs[l] = outShared[l].data();
-    }
-    renderMonoLanes(sharedPtrs, lanes, bufs, count, k);
-    for (int l = 0; l < lanes; ++l) {
-      std::vector<float> outAlone(count);
-      renderMono(alone[l], input[l].data(), outAlone.data(), count, k);
-      EXPECT_TRUE(sameBits(outAlone, outShared[l])) << lanes << " lanes, lane " << l;
-      EXPECT_EQ(alone[l].lastOutLeft, shared[l].lastOutLeft);
-      EXPECT_EQ(alone[l].lastInLeft, shared[l].lastInLeft);
     }
   }
 }

@@ -1,6 +1,5 @@
-// Channel strips rendered side by side: the stereo DC blockers of several
-// channels in shared registers, and the strips and meters of channels that
-// play together. A channel must sound and meter the same, bit for bit,
+// Channel strips rendered side by side: the strips and meters of channels
+// that play together. A channel must sound and meter the same, bit for bit,
 // whether it plays alone or among many others, in any register position.
 #include <gtest/gtest.h>
 
@@ -11,111 +10,15 @@
 #include <vector>
 
 #include "support/patch_builder.h"
-#include "synth/units/bass_boost.h"
-#include "synth/units/dc_blocker.h"
-#include "synth/units/distortion.h"
+#include "support/signals.h"
 
 using namespace testpatch;
 
 namespace {
 
-SynthConstants constants44() {
-  SynthConstants k{};
-  k.sampleRate = 44100;
-  k.rateScale = 1.0f;
-  k.dcCoefficient = 1.0f - 126.0f / 44100.0f;
-  return k;
-}
-
-bool sameBits(const std::vector<float>& a, const std::vector<float>& b) {
-  return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * sizeof(float)) == 0;
-}
-
-bool sameBits(float a, float b) {
-  return std::memcmp(&a, &b, sizeof a) == 0;
-}
+using testsig::sameBits;
 
 }  // namespace
-
-// Up to eleven blockers (a full batch of eight and a part batch, odd counts
-// leaving a spare place) over odd and even frame counts.
-TEST(SynthStripLanes, StereoBlockersMatchSeparateRenders) {
-  const SynthConstants k = constants44();
-  std::mt19937 rng(11);
-  std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
-  for (int frames : {93, 128}) {
-    for (int count = 1; count <= 11; ++count) {
-      std::vector<DcBlocker> alone(count), shared(count);
-      std::vector<DcBlocker*> sharedPtrs(count);
-      std::vector<std::vector<float>> input(count), outShared(count);
-      std::vector<float*> bufs(count);
-      for (int c = 0; c < count; ++c) {
-        alone[c] = DcBlocker{sample(rng), sample(rng), sample(rng), sample(rng)};
-        shared[c] = alone[c];
-        sharedPtrs[c] = &shared[c];
-        // Different offsets per side, then a quiet tail.
-        for (int i = 0; i < frames; ++i) {
-          const bool loud = i < 50;
-          input[c].push_back(loud ? 0.5f + sample(rng) : 1e-9f);
-          input[c].push_back(loud ? -0.3f + sample(rng) : -1e-9f);
-        }
-        outShared[c] = input[c];
-        bufs[c] = outShared[c].data();
-      }
-      renderStereoLanes(sharedPtrs.data(), count, bufs.data(), frames, k);
-      for (int c = 0; c < count; ++c) {
-        std::vector<float> outAlone(2 * frames);
-        renderStereo(alone[c], input[c].data(), outAlone.data(), frames, k);
-        EXPECT_TRUE(sameBits(outAlone, outShared[c])) << count << " blockers, blocker " << c;
-        EXPECT_TRUE(sameBits(alone[c].lastOutLeft, shared[c].lastOutLeft));
-        EXPECT_TRUE(sameBits(alone[c].lastOutRight, shared[c].lastOutRight));
-        EXPECT_TRUE(sameBits(alone[c].lastInLeft, shared[c].lastInLeft));
-        EXPECT_TRUE(sameBits(alone[c].lastInRight, shared[c].lastInRight));
-      }
-    }
-  }
-}
-
-// Bass boosts of different strengths side by side, up to eleven of them.
-TEST(SynthStripLanes, BassBoostsMatchSeparateRenders) {
-  SynthConstants k = constants44();
-  const float w = 2.0f * 3.14159265f * 150.0f / 44100.0f;
-  k.bassSin = std::sin(w);
-  k.bassCos = std::cos(w);
-  std::mt19937 rng(5);
-  std::uniform_real_distribution<float> sample(-1.0f, 1.0f);
-  for (int frames : {93, 128}) {
-    for (int count = 1; count <= 11; ++count) {
-      std::vector<BassBoost> alone(count), shared(count);
-      std::vector<BassBoost*> sharedPtrs(count);
-      std::vector<std::vector<float>> input(count), outShared(count);
-      std::vector<float*> bufs(count);
-      for (int c = 0; c < count; ++c) {
-        const float strength = 10.0f + 11.0f * static_cast<float>(c);
-        alone[c] = BassBoost{};
-        setup(alone[c], &strength, k);
-        alone[c].y1Left = 0.2f * sample(rng);
-        alone[c].y1Right = 0.2f * sample(rng);
-        shared[c] = alone[c];
-        sharedPtrs[c] = &shared[c];
-        for (int i = 0; i < 2 * frames; ++i) input[c].push_back(0.5f * sample(rng));
-        outShared[c] = input[c];
-        bufs[c] = outShared[c].data();
-      }
-      renderLanes(sharedPtrs.data(), count, bufs.data(), frames);
-      for (int c = 0; c < count; ++c) {
-        std::vector<float> outAlone = input[c];
-        render(alone[c], outAlone.data(), frames, k);
-        EXPECT_FALSE(sameBits(outAlone, input[c]));  // the boost does change the sound
-        EXPECT_TRUE(sameBits(outAlone, outShared[c])) << count << " boosts, boost " << c;
-        EXPECT_TRUE(sameBits(alone[c].y1Left, shared[c].y1Left));
-        EXPECT_TRUE(sameBits(alone[c].y2Right, shared[c].y2Right));
-        EXPECT_TRUE(sameBits(alone[c].x1Right, shared[c].x1Right));
-        EXPECT_TRUE(sameBits(alone[c].x2Left, shared[c].x2Left));
-      }
-    }
-  }
-}
 
 namespace {
 
