@@ -308,6 +308,13 @@ bool OutputFile::create() {
     report(program_, "cannot write '%s': it is a folder", target_.c_str());
     return false;
   }
+  if (::access(target_.c_str(), F_OK) == 0 && !S_ISREG(info.st_mode)) {
+    // A device or a pipe (/dev/null, a FIFO) is written as it is: a
+    // temporary renamed over it would replace the device with a file.
+    direct_ = true;
+    temporary_ = target_;
+    return true;
+  }
   // Beside the target, so the rename stays on one file system; hidden, so a
   // listing during a long run does not show it as a result.
   std::string name = folderOf(target_) + "/." + baseOf(target_) + ".XXXXXX";
@@ -343,6 +350,10 @@ bool OutputFile::write(const void* data, size_t size) {
 
 bool OutputFile::commit() {
   if (temporary_.empty()) return false;
+  if (direct_) {
+    temporary_.clear();
+    return true;
+  }
   struct stat info {};
   const mode_t mode = ::stat(target_.c_str(), &info) == 0 ? (info.st_mode & 07777) : newFileMode();
   if (::chmod(temporary_.c_str(), mode) != 0 ||
@@ -358,6 +369,11 @@ bool OutputFile::commit() {
 }
 
 void OutputFile::discard() {
+  if (direct_) {
+    direct_ = false;
+    temporary_.clear();
+    return;
+  }
   if (temporary_.empty()) return;
   ::unlink(temporary_.c_str());
   unregisterTemporary(slot_);

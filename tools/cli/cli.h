@@ -110,7 +110,8 @@ bool checkNotInput(const char* program, const char* output, const std::vector<st
 // temporary file beside the target, renamed over the target by commit().
 // Until then an existing target is untouched; a failed run (the object
 // destroyed without commit) and SIGINT, SIGTERM or SIGHUP remove the
-// temporary, so nothing half-written is ever left behind.
+// temporary, so nothing half-written is ever left behind. A target that is a
+// device or a pipe (/dev/null) is written in place.
 class OutputFile {
  public:
   OutputFile(const char* program, std::string target);
@@ -137,7 +138,8 @@ class OutputFile {
   const char* program_;
   std::string target_;
   std::string temporary_;
-  int slot_ = -1;  // entry in the signal handler's list of temporaries
+  int slot_ = -1;        // entry in the signal handler's list of temporaries
+  bool direct_ = false;  // the target is a device or a pipe, written in place
 };
 
 }  // namespace cli
