@@ -340,7 +340,7 @@ def main():
             for _t, _n, ev in sorted((t, n, ev) for n, tr in enumerate(tracks) for t, ev in tr):
                 if 0x80 <= ev[0] < 0xF0 and ev[0] & 0xF0 == 0xC0:
                     program[ev[0] & 0x0F] = ev[1]
-                if 0x90 <= ev[0] < 0xA0 and ev[2] > 0 and _t <= end:
+                if 0x90 <= ev[0] < 0xA0 and ev[2] > 0 and _t < end:
                     ch = ev[0] & 0x0F
                     present.add(16 if ch == 9 else family_of(program[ch]))
             for fam in sorted(present):
@@ -348,10 +348,13 @@ def main():
                 with open(part, "wb") as f:
                     f.write(cut_and_filter(division, tracks, end, fam))
                 level = {}
-                for kind in ("tune", "fluidsynth"):
-                    wav = os.path.join(work, f"{name}.f{fam}.{kind}.wav")
-                    render(kind, args.tune, part, wav)
-                    level[kind] = rms_db(read_wav(wav)) - mix[kind]
+                try:
+                    for kind in ("tune", "fluidsynth"):
+                        wav = os.path.join(work, f"{name}.f{fam}.{kind}.wav")
+                        render(kind, args.tune, part, wav)
+                        level[kind] = rms_db(read_wav(wav)) - mix[kind]
+                except (RuntimeError, OSError, EOFError):
+                    continue  # the family plays nothing before the cut
                 acc = family_db.setdefault(fam, [0.0, 0.0, 0])
                 acc[0] += level["tune"]
                 acc[1] += level["fluidsynth"]
