@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "synth/patch_layout.h"
 #include "synth/speech/speech.h"
 
 constexpr int kChannelCount = 16;
@@ -34,12 +35,12 @@ constexpr int32_t kTickDivisorScale = 10000;
 constexpr int32_t kMaxDelta = 0xFFFFFF;               // deltas are unsigned 24-bit
 constexpr int32_t kDefaultMicrosPerQuarter = 500000;  // tempo until the first tempo record
 
-// Patch layout, as far as the parser checks it: 90 fixed bytes, the route
-// count at byte 89, then 3 bytes per modulation route.
-constexpr int kPatchFixedSize = 90;
-constexpr int kPatchPolyphonyOffset = 88;
-constexpr int kPatchRouteCountOffset = 89;
-constexpr int kPatchRouteSize = 3;
+// Patch layout, as far as the parser checks it: the fixed bytes, the route
+// count, then the modulation routes (synth/patch_layout.h).
+constexpr int kPatchFixedSize = kPatchHeaderSize;
+constexpr int kPatchPolyphonyOffset = kPatchPolyphony;
+constexpr int kPatchRouteCountOffset = kPatchRouteCount;
+constexpr int kPatchRouteSize = kRouteSize;
 constexpr int kProgramCount = 128;
 
 // One column-layout event list: `count` records starting at `data`.

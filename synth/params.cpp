@@ -8,44 +8,20 @@
 
 namespace {
 
-constexpr float kParamMax = 128.0f;
+constexpr float kParamMax = static_cast<float>(kParamFullScale);
 constexpr float kCentre = 64.0f;
 constexpr float kSendScale = 0.6f;  // headroom of every send and of the main output
 
-// Voice parameter indices.
-constexpr int kPan = 0;
-constexpr int kTranspose = 1;
-constexpr int kOscParams[3] = {2, 8, 14};
-constexpr int kFilterParams[2] = {20, 23};
-constexpr int kRouting = 26;
-constexpr int kFilterBalance = 27;
-constexpr int kDistortionParams = 28;
-constexpr int kEnvParams[2] = {32, 38};
-constexpr int kLfoParams[2] = {44, 51};
-constexpr int kRetrigger = 58;
-
-// Channel parameter indices.
-constexpr int kVolume = 0;
-constexpr int kAuxReturnA = 1;
-constexpr int kAuxReturnB = 2;
-constexpr int kAuxSendA = 3;
-constexpr int kAuxSendB = 4;
-constexpr int kReverbSend = 5;
-constexpr int kDelaySend = 6;
-constexpr int kEffectOrder = 7;
-constexpr int kBassBoostParams = 8;
-constexpr int kChannelDistortionParams = 9;
-constexpr int kChannelDelayParams = 13;
-constexpr int kChannelCompressorParams = 20;
+using namespace patchlayout;
 
 // Modulation sources.
 enum class RouteSource : int {
-  Velocity = 0,
-  LastController = 7,  // 1..7: channel controllers
-  Envelope1 = 8,
-  Envelope2 = 9,
-  Lfo1 = 10,
-  Lfo2 = 11,  // 12 and above: key tracking
+  Velocity = kSrcVelocity,
+  LastController = kSrcLastController,  // 1..7: channel controllers
+  Envelope1 = kSrcEnv1,
+  Envelope2 = kSrcEnv2,
+  Lfo1 = kSrcLfo1,
+  Lfo2 = kSrcLfo2,  // kSrcKey and above: key tracking
 };
 constexpr int kKeyTrackCentre = 48;
 
@@ -115,14 +91,14 @@ void applyVoiceSettings(Voice& v, const float* p) {
 }
 
 void setupVoiceUnits(Voice& v, const float* p, const SynthConstants& k) {
-  for (int i = 0; i < 3; ++i) setup(v.osc[i], p + kOscParams[i], k);
-  setup(v.env[0], p + kEnvParams[0]);
-  setup(v.env[1], p + kEnvParams[1]);
-  setup(v.filter[0], p + kFilterParams[0], k);
-  setup(v.filter[1], p + kFilterParams[1], k);
-  setup(v.lfo[0], p + kLfoParams[0]);
-  setup(v.lfo[1], p + kLfoParams[1]);
-  setup(v.distortion, p + kDistortionParams, k);
+  for (int i = 0; i < 3; ++i) setup(v.osc[i], p + kOsc[i], k);
+  setup(v.env[0], p + kEnv[0]);
+  setup(v.env[1], p + kEnv[1]);
+  setup(v.filter[0], p + kFilter[0], k);
+  setup(v.filter[1], p + kFilter[1], k);
+  setup(v.lfo[0], p + kLfo[0]);
+  setup(v.lfo[1], p + kLfo[1]);
+  setup(v.distortion, p + kDistortion, k);
 }
 
 void applyChannelSettings(Channel& c, const float* p) {
@@ -137,10 +113,10 @@ void applyChannelSettings(Channel& c, const float* p) {
 }
 
 void setupChannelUnits(Channel& c, const float* p, const SynthConstants& k) {
-  setup(c.distortion, p + kChannelDistortionParams, k);
-  setup(c.delay, p + kChannelDelayParams, k);
-  setup(c.compressor, p + kChannelCompressorParams, k);
-  setup(c.bassBoost, p + kBassBoostParams, k);
+  setup(c.distortion, p + kChannelDistortion, k);
+  setup(c.delay, p + kChannelDelay, k);
+  setup(c.compressor, p + kChannelCompressor, k);
+  setup(c.bassBoost, p + kBassBoost, k);
 }
 
 }  // namespace

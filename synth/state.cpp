@@ -21,11 +21,6 @@ constexpr uint8_t kDefaultVolume = 127;  // controller 7 after initialisation
 constexpr int kVolumeController = 7;
 
 // Global parameter indices.
-constexpr int kReverbParams = 0;
-constexpr int kDelayParams = 4;
-constexpr int kLowCutParam = 11;
-constexpr int kHighCutParam = 12;
-constexpr int kCompressorParams = 13;
 
 SynthConstants deriveConstants(int sampleRate) {
   SynthConstants k{};
@@ -119,11 +114,11 @@ void setGlobalParams(SynthState& s, const uint8_t* bytes) {
   RoundingScope rounding;
   float* g = s.globalParams;
   for (int i = 0; i < kGlobalParamCount; ++i) g[i] = static_cast<float>(bytes[i]);
-  setup(s.reverb, g + kReverbParams, s.constants);
-  setup(s.globalDelay, g + kDelayParams, s.constants);
-  setup(s.masterCompressor, g + kCompressorParams, s.constants);
-  s.masterCut.k = cutCoefficient(g[kLowCutParam]);
-  s.masterCut.g = cutCoefficient(g[kHighCutParam]);
+  setup(s.reverb, g + patchlayout::kReverb, s.constants);
+  setup(s.globalDelay, g + patchlayout::kGlobalDelay, s.constants);
+  setup(s.masterCompressor, g + patchlayout::kMasterCompressor, s.constants);
+  s.masterCut.k = cutCoefficient(g[patchlayout::kMasterLowCut]);
+  s.masterCut.g = cutCoefficient(g[patchlayout::kMasterHighCut]);
 }
 
 void setSpeechTexts(SynthState& s, const SpeechText* table) {

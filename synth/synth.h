@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "synth/constants.h"
+#include "synth/patch_layout.h"
 #include "synth/speech/speech.h"
 #include "synth/units/bass_boost.h"
 #include "synth/units/compressor.h"
@@ -29,18 +30,8 @@
 constexpr int kSynthVoices = 64;
 constexpr int kSynthChannels = 16;
 constexpr int kSpeechChannel = 15;
-constexpr int kVoiceParamCount = 59;    // patch bytes 0..58
-constexpr int kChannelParamCount = 29;  // patch bytes 59..87
-constexpr int kGlobalParamCount = 22;   // the global parameter block
 constexpr int kSynthPrograms = 128;
 constexpr int kChannelControlCount = 8;  // byte 0 = program, bytes 1..7 = controllers 1..7
-
-// Patch layout: voice parameters, channel parameters, polyphony, route count,
-// then three bytes (source, amount, destination) per modulation route.
-constexpr int kPatchPolyphony = 88;
-constexpr int kPatchRouteCount = 89;
-constexpr int kPatchHeaderSize = 90;
-constexpr int kRouteSize = 3;
 
 constexpr int kGlobalDelayLength = 32768;  // per side
 constexpr int kChannelDelayLength = 2048;  // per side, per channel

@@ -10,34 +10,8 @@
 
 namespace testpatch {
 
-// Voice parameter indices (patch bytes 0..58).
-constexpr int kPan = 0;
-constexpr int kTranspose = 1;
-constexpr int kOsc[3] = {2, 8, 14};   // + mode, ring, transpose, fine, colour, level
-constexpr int kFilter[2] = {20, 23};  // + type, cutoff, resonance
-constexpr int kRouting = 26;
-constexpr int kFilterBalance = 27;
-constexpr int kDistortion = 28;    // + four parameters
-constexpr int kEnv[2] = {32, 38};  // + attack, decay, sustain, slope, release, gain
-constexpr int kLfo[2] = {44, 51};  // + wave, key sync, one-shot, rate, start, polarity, depth
-constexpr int kRetrigger = 58;
-
-// Offsets inside one oscillator's, envelope's, LFO's block.
-constexpr int kOscMode = 0, kOscRing = 1, kOscTranspose = 2, kOscFine = 3, kOscColour = 4,
-              kOscLevel = 5;
-constexpr int kEnvAttack = 0, kEnvDecay = 1, kEnvSustain = 2, kEnvSlope = 3, kEnvRelease = 4,
-              kEnvGain = 5;
-
-// Channel parameter indices (patch byte 59 + i); route destinations add 59.
-constexpr int kVolume = 0;
-constexpr int kAuxReturnA = 1, kAuxReturnB = 2, kAuxSendA = 3, kAuxSendB = 4;
-constexpr int kReverbSend = 5, kDelaySend = 6, kEffectOrder = 7, kBassBoost = 8;
-constexpr int kChannelDistortion = 9, kChannelDelay = 13, kChannelCompressor = 20;
-constexpr int kChannelDestination = 59;
-
-// Route sources.
-constexpr uint8_t kSrcVelocity = 0, kSrcEnv1 = 8, kSrcEnv2 = 9, kSrcLfo1 = 10, kSrcLfo2 = 11,
-                  kSrcKey = 12;
+// The patch byte layout's names (kOsc, kFilter, kVolume, kSrcLfo1, ...).
+using namespace patchlayout;
 
 struct Route {
   uint8_t source;

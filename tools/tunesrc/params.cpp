@@ -9,6 +9,8 @@ namespace tunesrc {
 
 namespace {
 
+using namespace patchlayout;
+
 constexpr const char* kOscModes[] = {"off",    "trisaw", "pulse", "sine", "noise",
                                      "pmsine", "auxa",   "auxb",  nullptr};
 constexpr const char* kFilterTypes[] = {"off",  "lowpass",  "bandpass",  "highpass", "notch",
@@ -102,73 +104,73 @@ void addCompressor(std::vector<ParamInfo>& t, const char* const (&n)[9], int bas
 
 std::vector<ParamInfo> makePatchTable() {
   std::vector<ParamInfo> t;
-  constexpr int ch = kVoiceParamCount;  // channel parameter i is patch byte 59 + i
-  t.push_back({"pan", 0, ValueForm::Centred, kCentre, nullptr});
-  t.push_back({"transpose", 1, ValueForm::Centred, kCentre, nullptr});
-  addOscillator(t, 0, 2, uint8_t(OscMode::Sine));
-  addOscillator(t, 1, 8, uint8_t(OscMode::Off));
-  addOscillator(t, 2, 14, uint8_t(OscMode::Off));
-  addFilter(t, "filter1.type", "filter1.cutoff", "filter1.resonance", 20);
-  addFilter(t, "filter2.type", "filter2.cutoff", "filter2.resonance", 23);
-  t.push_back({"routing", 26, ValueForm::Choice, 1, kRoutings});
-  t.push_back({"balance", 27, ValueForm::Centred, kCentre, nullptr});
+  constexpr int ch = kChannelDestination;  // channel parameter i is patch byte ch + i
+  t.push_back({"pan", kPan, ValueForm::Centred, kCentre, nullptr});
+  t.push_back({"transpose", kTranspose, ValueForm::Centred, kCentre, nullptr});
+  addOscillator(t, 0, kOsc[0], uint8_t(OscMode::Sine));
+  addOscillator(t, 1, kOsc[1], uint8_t(OscMode::Off));
+  addOscillator(t, 2, kOsc[2], uint8_t(OscMode::Off));
+  addFilter(t, "filter1.type", "filter1.cutoff", "filter1.resonance", kFilter[0]);
+  addFilter(t, "filter2.type", "filter2.cutoff", "filter2.resonance", kFilter[1]);
+  t.push_back({"routing", kRouting, ValueForm::Choice, 1, kRoutings});
+  t.push_back({"balance", kFilterBalance, ValueForm::Centred, kCentre, nullptr});
   addShaper(t, {"shaper.mode", "shaper.drive", "shaper.amount", "shaper.shape", "shaper.flips"},
             kVoiceShaper);
   addEnvelope(
       t, {"env1.attack", "env1.decay", "env1.sustain", "env1.slope", "env1.release", "env1.gain"},
-      32);
+      kEnv[0]);
   addEnvelope(
       t, {"env2.attack", "env2.decay", "env2.sustain", "env2.slope", "env2.release", "env2.gain"},
-      38);
+      kEnv[1]);
   addLfo(t,
          {"lfo1.wave", "lfo1.sync", "lfo1.oneshot", "lfo1.rate", "lfo1.start", "lfo1.polarity",
           "lfo1.depth"},
-         44);
+         kLfo[0]);
   addLfo(t,
          {"lfo2.wave", "lfo2.sync", "lfo2.oneshot", "lfo2.rate", "lfo2.start", "lfo2.polarity",
           "lfo2.depth"},
-         51);
-  t.push_back({"retrigger", 58, ValueForm::Choice, 0, kRetriggers});
+         kLfo[1]);
+  t.push_back({"retrigger", kRetrigger, ValueForm::Choice, 0, kRetriggers});
 
-  t.push_back({"volume", ch + 0, ValueForm::Plain, 100, nullptr});
-  t.push_back({"return_a", ch + 1, ValueForm::Plain, 0, nullptr});
-  t.push_back({"return_b", ch + 2, ValueForm::Plain, 0, nullptr});
-  t.push_back({"send_a", ch + 3, ValueForm::Plain, 0, nullptr});
-  t.push_back({"send_b", ch + 4, ValueForm::Plain, 0, nullptr});
-  t.push_back({"reverb", ch + 5, ValueForm::Plain, 0, nullptr});
-  t.push_back({"delay", ch + 6, ValueForm::Plain, 0, nullptr});
-  t.push_back({"order", ch + 7, ValueForm::Choice, 0, kOrders});
-  t.push_back({"bassboost", ch + 8, ValueForm::Plain, 0, nullptr});
+  t.push_back({"volume", ch + kVolume, ValueForm::Plain, 100, nullptr});
+  t.push_back({"return_a", ch + kAuxReturnA, ValueForm::Plain, 0, nullptr});
+  t.push_back({"return_b", ch + kAuxReturnB, ValueForm::Plain, 0, nullptr});
+  t.push_back({"send_a", ch + kAuxSendA, ValueForm::Plain, 0, nullptr});
+  t.push_back({"send_b", ch + kAuxSendB, ValueForm::Plain, 0, nullptr});
+  t.push_back({"reverb", ch + kReverbSend, ValueForm::Plain, 0, nullptr});
+  t.push_back({"delay", ch + kDelaySend, ValueForm::Plain, 0, nullptr});
+  t.push_back({"order", ch + kEffectOrder, ValueForm::Choice, 0, kOrders});
+  t.push_back({"bassboost", ch + kBassBoost, ValueForm::Plain, 0, nullptr});
   addShaper(
       t, {"chshaper.mode", "chshaper.drive", "chshaper.amount", "chshaper.shape", "chshaper.flips"},
       kChannelShaper);
   addDelay(t,
            {"chdelay.mix", "chdelay.feedback", "chdelay.left", "chdelay.right", "chdelay.rate",
             "chdelay.depth", "chdelay.spread"},
-           ch + 13);
+           ch + kChannelDelay);
   addCompressor(t,
                 {"comp.detector", "comp.link", "comp.makeup", "comp.lookahead", "comp.threshold",
                  "comp.ratio", "comp.attack", "comp.release", "comp.gain"},
-                ch + 20);
+                ch + kChannelCompressor);
   return t;
 }
 
 std::vector<ParamInfo> makeGlobalTable() {
   std::vector<ParamInfo> t;
-  t.push_back({"reverb.decay", 0, ValueForm::Plain, 64, nullptr});
-  t.push_back({"reverb.damping", 1, ValueForm::Plain, 64, nullptr});
-  t.push_back({"reverb.lowcut", 2, ValueForm::Plain, 8, nullptr});
-  t.push_back({"reverb.level", 3, ValueForm::Plain, 0, nullptr});
+  t.push_back({"reverb.decay", kReverb + 0, ValueForm::Plain, 64, nullptr});
+  t.push_back({"reverb.damping", kReverb + 1, ValueForm::Plain, 64, nullptr});
+  t.push_back({"reverb.lowcut", kReverb + 2, ValueForm::Plain, 8, nullptr});
+  t.push_back({"reverb.level", kReverb + 3, ValueForm::Plain, 0, nullptr});
   addDelay(t,
            {"delay.mix", "delay.feedback", "delay.left", "delay.right", "delay.rate", "delay.depth",
             "delay.spread"},
-           4);
-  t.push_back({"master.lowcut", 11, ValueForm::Plain, 0, nullptr});
-  t.push_back({"master.highcut", 12, ValueForm::Plain, 127, nullptr});  // 127: off
+           kGlobalDelay);
+  t.push_back({"master.lowcut", kMasterLowCut, ValueForm::Plain, 0, nullptr});
+  t.push_back({"master.highcut", kMasterHighCut, ValueForm::Plain, 127, nullptr});  // 127: off
   addCompressor(t,
                 {"comp.detector", "comp.link", "comp.makeup", "comp.lookahead", "comp.threshold",
                  "comp.ratio", "comp.attack", "comp.release", "comp.gain"},
-                13);
+                kMasterCompressor);
   return t;
 }
 

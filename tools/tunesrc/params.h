@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "synth/patch_layout.h"
+
 namespace tunesrc {
 
 enum class ValueForm { Plain, Centred, Choice, Switch };
@@ -25,8 +27,8 @@ struct ParamInfo {
 };
 
 // Patch bytes of the two shapers (mode, drive, amount, shape).
-constexpr int kVoiceShaper = 28;
-constexpr int kChannelShaper = 59 + 9;
+constexpr int kVoiceShaper = patchlayout::kDistortion;
+constexpr int kChannelShaper = patchlayout::kChannelDestination + patchlayout::kChannelDistortion;
 constexpr int kShaperShape = 3;
 
 // Every voice and channel parameter of a patch (bytes 0..87), by name.
