@@ -30,7 +30,7 @@ class ShaderOnContext : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!std::getenv("DISPLAY")) GTEST_SKIP() << "no display";
-    ASSERT_TRUE(initPlatform(platform_));
+    ASSERT_TRUE(initPlatform(platform_)) << platform_.failure;
     ASSERT_TRUE(openWindow(platform_, kDemoWindow, 0, 0, 64, 32, "", kWindowHidden));
     ASSERT_TRUE(createGlSurface(platform_, kGlSurface, 0, 0, 64, 32, 0));
     ASSERT_TRUE(loadShaderEntryPoints(gl_));
