@@ -7,7 +7,9 @@
 #                                commands: sox (spectrogram),
 #                                fluidsynth + fluid-soundfont-gm and timidity
 #                                (reference renders), /usr/bin/time (timings)
-#   scripts/deps.sh --list [--optional]   prints the package names and stops
+#   scripts/deps.sh --windows    also the Windows cross-build (mingw-w64,
+#                                GoogleTest's sources) and Wine to test it
+#   scripts/deps.sh --list [--optional] [--windows]   prints the package names and stops
 set -euo pipefail
 
 packages=(
@@ -25,14 +27,16 @@ packages=(
   clang
 )
 optional=(sox fluidsynth fluid-soundfont-gm timidity time)
+windows=(g++-mingw-w64-x86-64-posix googletest wine64 wine)
 
 list=0
 for arg in "$@"; do
   case "$arg" in
     --optional) packages+=("${optional[@]}") ;;
+    --windows) packages+=("${windows[@]}") ;;
     --list) list=1 ;;
     *)
-      echo "usage: deps.sh [--optional] [--list]" >&2
+      echo "usage: deps.sh [--optional] [--windows] [--list]" >&2
       exit 2
       ;;
   esac

@@ -28,8 +28,8 @@ SynthConstants deriveConstants(int sampleRate) {
   k.sampleRate = sampleRate;
   k.basePhaseStep = kMiddleC * kHalfCycle / rate;
   k.rateScale = kReferenceRate / rate;
-  k.bassSin = std::sin(kTwoPi * kBassShelfHz / rate);
-  k.bassCos = std::cos(kTwoPi * kBassShelfHz / rate);
+  k.bassSin = portableSin(kTwoPi * kBassShelfHz / rate);
+  k.bassCos = portableCos(kTwoPi * kBassShelfHz / rate);
   k.dcCoefficient = 1.0f - kDcCornerRate / rate;
   k.tickLength = roundToInt(rate * kReferenceTick / kReferenceRate + 0.5f);
   k.tickRecip = 1.0f / static_cast<float>(k.tickLength);

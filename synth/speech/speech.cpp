@@ -63,9 +63,9 @@ float levelGain(float level) {
 // Two-pole resonator tuned to frequency f (Hz) with bandwidth w (Hz), scaled so
 // that its gain at 0 Hz is g.
 void setupResonator(const SpeechRenderer& s, float f, float w, float g, float* abc) {
-  const float r = std::exp(s.rho * w);
+  const float r = portableExp(s.rho * w);
   const float b2 = -r * r;
-  const float b1 = 2.0f * r * std::cos(s.omega * f);
+  const float b1 = 2.0f * r * portableCos(s.omega * f);
   abc[0] = (1.0f - b1 - b2) * g;
   abc[1] = b1;
   abc[2] = b2;
@@ -206,7 +206,8 @@ void glide(SpeechRenderer& s) {
     interpolateFrames(s, current, current, 0.0f, s.target);
     return;
   }
-  const float w = (t > 0.0f && currentRank > 0.0f) ? std::pow(t, previousRank / currentRank) : 0.0f;
+  const float w =
+      (t > 0.0f && currentRank > 0.0f) ? portablePow(t, previousRank / currentRank) : 0.0f;
   interpolateFrames(s, current, previous, w, s.target);
 }
 

@@ -147,7 +147,7 @@ void setup(Distortion& d, const float* p, const SynthConstants& k) {
     case DistMode::Off:
       break;
     case DistMode::Saturate:
-      d.outGain = amount * kParamScale / std::atan(d.drive);
+      d.outGain = amount * kParamScale / portableAtan(d.drive);
       d.bias = (shape - 64.0f) * (1.0f / 64.0f) * d.drive;
       break;
     case DistMode::Clip:

@@ -4,12 +4,14 @@
 #include <cmath>
 #include <cstdint>
 
+#include "synth/units/elementary.h"
+
 // One phase unit of the 23-bit fractions used by the waveforms: 2^-23.
 constexpr float kPhaseFractionUnit = 1.0f / 8388608.0f;
 
-// 2^x to single precision.
+// 2^x to single precision, the same on every system.
 inline float exp2Single(float x) {
-  return std::exp2(x);
+  return portableExp2(x);
 }
 
 // The two scaled forms the units use to map a 0..1 parameter onto a

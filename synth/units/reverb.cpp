@@ -7,6 +7,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "synth/units/elementary.h"
+
 namespace {
 
 constexpr float kCombBase[kReverbCombs] = {0.966384590f, 0.958186388f, 0.953783929f, 0.950933158f};
@@ -157,8 +159,8 @@ void setup(Reverb& r, const float* g, const SynthConstants& k) {
   // The decay exponent: 4096 at g0 = 0 (gains vanish), about 1 at 63, 0.25 at 127.
   const float ratio = kDecayReference / (g[0] + 1.0f);
   const float t = ratio * ratio * k.rateScale;
-  for (int i = 0; i < kReverbCombs; ++i) r.combGain[i] = std::pow(kCombBase[i], t);
-  for (int i = 0; i < kReverbAllPasses; ++i) r.allPassGain[i] = std::pow(kAllPassBase[i], t);
+  for (int i = 0; i < kReverbCombs; ++i) r.combGain[i] = portablePow(kCombBase[i], t);
+  for (int i = 0; i < kReverbAllPasses; ++i) r.allPassGain[i] = portablePow(kAllPassBase[i], t);
   // One-pole coefficients beyond 1 overshoot and, inside the feedback of the
   // combs, diverge: settings past 128 stay at the strongest stable value.
   r.damping = std::min(g[1] / 128.0f * k.rateScale, 1.0f);

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <random>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "support/signals.h"
 #include "synth/units/dc_blocker.h"
 #include "synth/units/distortion.h"
+#include "synth/units/elementary.h"
 #include "synth/units/filter.h"
 
 using namespace testpatch;
@@ -433,4 +435,45 @@ TEST(SynthExact, LaneFilterChainsMatchSeparateRenders) {
       EXPECT_TRUE(sameBits(nextAlone, nextShared)) << "trial " << trial << " lane " << l;
     }
   }
+}
+
+// The elementary functions behind every unit's setup are correctly rounded
+// (checked against the C library's double functions rounded to float), which
+// is what makes the hashes above the same on every system.
+TEST(SynthExact, ElementaryFunctionsAreCorrectlyRounded) {
+  struct Case {
+    const char* name;
+    float (*mine)(float);
+    double (*reference)(double);
+    float low, high;
+  };
+  const Case cases[] = {
+      {"exp2", portableExp2, [](double x) { return std::exp2(x); }, -150.0f, 128.0f},
+      {"exp", portableExp, [](double x) { return std::exp(x); }, -90.0f, 89.0f},
+      {"pow", [](float x) { return portablePow(0.966384590f, x); },
+       [](double x) { return std::pow(static_cast<double>(0.966384590f), x); }, 0.0f, 4096.0f},
+      {"pow base", [](float x) { return portablePow(x, 1.37f); },
+       [](double x) { return std::pow(x, static_cast<double>(1.37f)); }, 0.0f, 1000.0f},
+      {"atan", portableAtan, [](double x) { return std::atan(x); }, -40.0f, 40.0f},
+      {"sin", portableSin, [](double x) { return std::sin(x); }, -100.0f, 100.0f},
+      {"cos", portableCos, [](double x) { return std::cos(x); }, -100.0f, 100.0f},
+  };
+  constexpr int kSteps = 50000;
+  for (const Case& c : cases) {
+    int wrong = 0;
+    for (int i = 0; i <= kSteps; ++i) {
+      const float x = c.low + (c.high - c.low) * static_cast<float>(i) / kSteps;
+      const float expected = static_cast<float>(c.reference(x));
+      const float got = c.mine(x);
+      if (std::memcmp(&expected, &got, sizeof got) != 0) ++wrong;
+    }
+    EXPECT_EQ(wrong, 0) << c.name;
+  }
+  EXPECT_EQ(portablePow(0.0f, 2.0f), 0.0f);
+  EXPECT_EQ(portablePow(5.0f, 0.0f), 1.0f);
+  EXPECT_TRUE(std::isnan(portablePow(-1.0f, 2.0f)));
+  EXPECT_EQ(portableExp2(200.0f), std::numeric_limits<float>::infinity());
+  EXPECT_EQ(portableExp2(-200.0f), 0.0f);
+  EXPECT_FLOAT_EQ(portableAtan(std::numeric_limits<float>::infinity()), 1.5707964f);
+  EXPECT_TRUE(std::isnan(portableSin(std::numeric_limits<float>::infinity())));
 }
