@@ -11,7 +11,7 @@ size_t embeddedTuneSize() {
 }
 
 void startMusic(Music& music, void* window) {
-  (void)window;
+  music.device.setOwnerWindow(window);
   music.playback.player.sink = &music.sink;
   music.playback.device = &music.device;
   if (playTune(music.playback, embeddedTune(), embeddedTuneSize())) {

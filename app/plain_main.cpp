@@ -15,7 +15,9 @@ int main(int argc, char** argv) {
                         "The demo with a cleared surface in place of the scene, for tests.\n",
                         argc, argv);
   if (answered >= 0) return answered;
+#if !defined(_WIN32)
   // The window keeps the demo's class name, by which tests find it.
   setenv("SDL_VIDEO_X11_WMCLASS", "orb2k16", 0);
+#endif
   return runDemo(kPlainScene);
 }

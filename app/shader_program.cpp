@@ -1,7 +1,5 @@
 #include "app/shader_program.h"
 
-#include <SDL2/SDL.h>
-
 #include <cstdio>
 #include <vector>
 
@@ -13,7 +11,7 @@ namespace {
 
 template <typename F>
 bool resolve(F& slot, const char* name) {
-  slot = reinterpret_cast<F>(SDL_GL_GetProcAddress(name));
+  slot = reinterpret_cast<F>(glProcAddress(name));
   return slot != nullptr;
 }
 

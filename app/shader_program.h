@@ -2,11 +2,11 @@
 // The one shader program that draws every frame: the vertex text, the OpenGL
 // 2.0 entry points resolved at run time, the scene's fragment text, and the
 // compile, link and use steps.
-#include <SDL2/SDL_opengl.h>
-
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "platform/opengl.h"
 
 // OpenGL 2.0 shader-object entry points, resolved by name once the surface's
 // context is current and held for the whole run.

@@ -1,8 +1,9 @@
 #pragma once
 // The device under the audio stream: one looping ring of 16-bit stereo PCM
 // whose play position can be read and whose played stretch can be locked and
-// rewritten. Back ends: SDL2 (audio/sdl_device.h) and a manually clocked ring
-// for tests (audio/manual_device.h).
+// rewritten. Back ends: SDL2 (audio/sdl_device.h), DirectSound on Windows
+// (audio/dsound_device.h) and a manually clocked ring for tests
+// (audio/manual_device.h); audio/system_device.h names the system's.
 #include <cstdint>
 
 constexpr int kStreamSampleRate = 44100;  // Hz
@@ -48,4 +49,8 @@ class RingDevice {
   // Called once on the stream's worker thread before its first fill, so a
   // back end can raise the thread's priority.
   virtual void prepareWorkerThread() {}
+
+  // The window the sound belongs to (the system's handle), given before
+  // open(); back ends whose device is tied to a window use it.
+  virtual void setOwnerWindow(void* window) { (void)window; }
 };

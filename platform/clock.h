@@ -15,5 +15,5 @@ struct ClockState {
 // truncated to 32 bits; otherwise it is the tick count.
 int32_t clockFromSources(ClockState& clock, uint64_t frequency, uint64_t counter, uint32_t ticks);
 
-// Reads the system's counters (SDL's performance counter and tick count).
+// Reads the system's counters (the performance counter and the tick count).
 int32_t clockMilliseconds(ClockState& clock);

@@ -1,7 +1,7 @@
 #pragma once
 // The framebuffer-object entry points the GL surface and the compositor need,
 // resolved at run time once the layer's context exists.
-#include <SDL2/SDL_opengl.h>
+#include "platform/opengl.h"
 
 struct GlFunctions {
   PFNGLGENFRAMEBUFFERSPROC genFramebuffers = nullptr;

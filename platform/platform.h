@@ -2,8 +2,9 @@
 // The window-system layer under the demo: one top-level window with a text
 // label, an image button and an OpenGL surface; a non-blocking event poll
 // with a message hook; off-screen images; a millisecond clock and a modal
-// message box. Main thread only. Built on SDL2 with an OpenGL compatibility
-// context, SDL2_ttf and fontconfig.
+// message box. Main thread only. Two back ends: SDL2 with an OpenGL
+// compatibility context, SDL2_ttf and fontconfig (platform/sdl_*.cpp), and
+// Win32 with WGL and GDI on Windows (platform/win32_*.cpp).
 //
 // Objects are named by small numbers the caller chooses. Every operation
 // takes the layer's one state record, `Platform`, which the program owns.
@@ -15,11 +16,8 @@
 
 #include "platform/clock.h"
 #include "platform/event_queue.h"
-#include "platform/gl_functions.h"
 #include "platform/image.h"
 
-struct SDL_Window;
-struct _TTF_Font;
 struct Platform;
 
 // openWindow options.
@@ -97,77 +95,12 @@ struct Rect {
   }
 };
 
-struct WindowRecord {
-  SDL_Window* sdl = nullptr;
-  uint32_t sdlId = 0;
-  int32_t innerWidth = 0;
-  int32_t innerHeight = 0;
-  Colour background = kSystemFaceColour;
-};
-
-struct Control {
-  ControlKind kind = ControlKind::None;
-  int32_t window = -1;
-  Rect box;
-  uint32_t options = 0;
-  // Label.
-  std::string text;  // 8-bit (Latin-1) text, shown as it is
-  int32_t font = -1;
-  Colour textColour = 0;
-  Colour backColour = kSystemFaceColour;
-  // Button.
-  int32_t image = -1;
-  // Composited content: RGBA rows from the top, uploaded to `texture` on the
-  // next swap when `dirty` (labels and buttons only).
-  std::vector<uint8_t> pixels;
-  bool dirty = false;
-  uint32_t texture = 0;      // GL names: 0 until made
-  uint32_t framebuffer = 0;  // read framebuffer for compositing, or the surface's own
-  uint32_t colourBuffer = 0;
-  uint32_t depthBuffer = 0;
-};
-
-struct FontRecord {
-  _TTF_Font* ttf = nullptr;  // null when no face could be opened
-  int32_t pixelHeight = 0;
-};
-
-struct ImageRecord {
-  bool exists = false;
-  Image image;
-};
-
-struct Platform {
-  static constexpr int kMaxWindows = 4;
-  static constexpr int kMaxControls = 16;
-  static constexpr int kMaxImages = 16;
-  static constexpr int kMaxFonts = 16;
-
-  bool videoReady = false;
-  bool ttfReady = false;
-  std::array<WindowRecord, kMaxWindows> windows{};
-  std::array<Control, kMaxControls> controls{};
-  std::array<ImageRecord, kMaxImages> images{};
-  std::array<FontRecord, kMaxFonts> fonts{};
-  int32_t lastWindow = -1;    // controls are created inside the window opened last
-  int32_t drawingImage = -1;  // image between begin/endImageDrawing
-
-  EventQueue queue;
-  Event current;
-  EventHook hook = nullptr;
-  int32_t pressedControl = -1;  // control that took the left-button press
-  int32_t focusControl = -1;    // control holding the keyboard focus
-
-  ClockState clock;
-
-  // The one GL context, made with the surface and current for its life.
-  void* glContext = nullptr;
-  GlFunctions gl{};
-  int32_t surfaceControl = -1;
-  bool swapIntervalSet = false;
-
-  std::string failure;  // why initPlatform failed, one line
-};
+// The back end's state record.
+#if defined(_WIN32)
+#include "platform/win32_state.h"
+#else
+#include "platform/sdl_state.h"
+#endif
 
 // Brings up the window system. False, with the reason in `failure`, when
 // there is no display to show windows on.
@@ -182,7 +115,7 @@ bool openWindow(Platform& platform, int32_t number, int32_t x, int32_t y, int32_
                 int32_t innerHeight, std::string_view title, uint32_t options);
 void setWindowColour(Platform& platform, int32_t window, Colour colour);
 int32_t windowInnerWidth(const Platform& platform, int32_t window);
-void* nativeWindowHandle(const Platform& platform, int32_t window);  // the SDL_Window
+void* nativeWindowHandle(const Platform& platform, int32_t window);  // SDL_Window, HWND
 void showWindow(Platform& platform, int32_t window);
 // Shows a hidden window growing out of its centre over `milliseconds`.
 void animateWindow(Platform& platform, int32_t window, int32_t milliseconds, uint32_t flags);

@@ -394,6 +394,10 @@ const Image* imageOf(const Platform& platform, int32_t image) {
   return &platform.images[image].image;
 }
 
+void* glProcAddress(const char* name) {
+  return SDL_GL_GetProcAddress(name);
+}
+
 int32_t clockMilliseconds(Platform& platform) {
   return clockMilliseconds(platform.clock);
 }

@@ -27,7 +27,7 @@ packages=(
   clang
 )
 optional=(sox fluidsynth fluid-soundfont-gm timidity time)
-windows=(g++-mingw-w64-x86-64-posix googletest wine64 wine)
+windows=(g++-mingw-w64-x86-64-posix googletest wine64 wine python3-numpy)
 
 list=0
 for arg in "$@"; do

@@ -24,7 +24,7 @@ fi
 
 build=${ORB_WINDOWS_BUILD_DIR:-$root/build-windows}
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DORB_HOST_BUILD_DIR="$host" -DORB_BUILD_APP=OFF >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" -DORB_HOST_BUILD_DIR="$host" >/dev/null
 cmake --build "$build" -j"$jobs"
 built=$SECONDS
 echo "windows: cross-build $((built - started)) s"
