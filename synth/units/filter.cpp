@@ -238,9 +238,8 @@ struct Chain {
   Filter* stage[kMaxSerialFilters];
 };
 
-// Filters in series: each sample passes every stage before the next sample
-// starts, so stage k of sample i overlaps stage k-1 of sample i+1. Every
-// lane's stage k is of the same kind.
+// Filter stages as one kernel: each sample passes the stages K in turn.
+// Every lane's stage k is of the same kind.
 template <template <class> class... K>
 struct ChainOf {
   template <class T>
@@ -276,24 +275,22 @@ struct ChainOf {
   };
 };
 
-// Picks the kernel of each stage in turn, then runs the chains side by side:
-// two registers of four voices at most.
+// Runs the chains side by side, two registers of four voices at most, one
+// stage after the other over the whole block. A stage's recursion sees only
+// its own input sequence, so the samples are those of passing every stage per
+// sample, while the code holds one loop per kind instead of one per chain shape.
 constexpr int kChainRegisters = kMaxLaneVoices / kLaneCount;
 
-template <template <class> class... Known>
-void dispatchChain(Chain* const* chains, int stages, int lanes, float* const* bufs, int count) {
-  constexpr int known = sizeof...(Known);
-  if (known == stages) {
-    // No stage runs: the buffers stay as they are.
-    if constexpr (known > 0) {
-      renderMonoBatch<ChainOf<Known...>::template Kernel, kChainRegisters>(chains, lanes, bufs,
-                                                                           count);
+void renderChainStages(Chain* const* chains, int stages, int lanes, float* const* bufs, int count) {
+  for (int s = 0; s < stages; ++s) {
+    Chain stage[kMaxLaneVoices];
+    Chain* column[kMaxLaneVoices];
+    for (int l = 0; l < lanes; ++l) {
+      stage[l].stage[0] = chains[l]->stage[s];
+      column[l] = &stage[l];
     }
-    return;
-  }
-  if constexpr (known < kMaxSerialFilters) {
-    withKernel(kindOf(*chains[0]->stage[known]), [&]<template <class> class K>() {
-      dispatchChain<Known..., K>(chains, stages, lanes, bufs, count);
+    withKernel(kindOf(*column[0]->stage[0]), [&]<template <class> class K>() {
+      renderMonoBatch<ChainOf<K>::template Kernel, kChainRegisters>(column, lanes, bufs, count);
     });
   }
 }
@@ -394,5 +391,5 @@ void renderSerialLanes(Filter* const (*chains)[kMaxSerialFilters], const int* st
     n = activeStages(chains[l], stageCounts[l], active[l].stage);
     lanes[l] = &active[l];
   }
-  dispatchChain<>(lanes, n, laneCount, bufs, count);
+  renderChainStages(lanes, n, laneCount, bufs, count);
 }
