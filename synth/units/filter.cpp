@@ -275,22 +275,33 @@ struct ChainOf {
   };
 };
 
-// Runs the chains side by side, two registers of four voices at most, one
-// stage after the other over the whole block. A stage's recursion sees only
-// its own input sequence, so the samples are those of passing every stage per
-// sample, while the code holds one loop per kind instead of one per chain shape.
+// Runs the chains side by side, two registers of four voices at most, two
+// stages fused per sample and any further stage after them over the whole
+// block. A stage's recursion sees only its own input sequence, so the samples
+// are those of passing every stage per sample; fusing pairs overlaps their
+// recursions while the code holds one loop per pair of kinds, not one per
+// chain shape.
 constexpr int kChainRegisters = kMaxLaneVoices / kLaneCount;
+constexpr int kFusedStages = 2;
 
 void renderChainStages(Chain* const* chains, int stages, int lanes, float* const* bufs, int count) {
-  for (int s = 0; s < stages; ++s) {
+  for (int s = 0; s < stages; s += kFusedStages) {
     Chain stage[kMaxLaneVoices];
     Chain* column[kMaxLaneVoices];
     for (int l = 0; l < lanes; ++l) {
       stage[l].stage[0] = chains[l]->stage[s];
+      if (s + 1 < stages) stage[l].stage[1] = chains[l]->stage[s + 1];
       column[l] = &stage[l];
     }
-    withKernel(kindOf(*column[0]->stage[0]), [&]<template <class> class K>() {
-      renderMonoBatch<ChainOf<K>::template Kernel, kChainRegisters>(column, lanes, bufs, count);
+    withKernel(kindOf(*column[0]->stage[0]), [&]<template <class> class A>() {
+      if (s + 1 == stages) {
+        renderMonoBatch<ChainOf<A>::template Kernel, kChainRegisters>(column, lanes, bufs, count);
+        return;
+      }
+      withKernel(kindOf(*column[0]->stage[1]), [&]<template <class> class B>() {
+        renderMonoBatch<ChainOf<A, B>::template Kernel, kChainRegisters>(column, lanes, bufs,
+                                                                         count);
+      });
     });
   }
 }
