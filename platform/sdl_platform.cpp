@@ -8,6 +8,7 @@
 
 #include "platform/compositor.h"
 #include "platform/font_lookup.h"
+#include "platform/image_slots.h"
 #include "platform/platform.h"
 
 namespace {
@@ -127,12 +128,6 @@ void drawButton(Platform& p, Control& c) {
   c.dirty = true;
 }
 
-void redrawControlsShowing(Platform& p, int32_t image) {
-  for (Control& c : p.controls) {
-    if (c.kind == ControlKind::ImageButton && c.image == image) drawButton(p, c);
-  }
-}
-
 void redrawLabelsUsing(Platform& p, int32_t font) {
   for (Control& c : p.controls) {
     if (c.kind == ControlKind::TextLabel && c.font == font) drawLabel(p, c);
@@ -140,6 +135,12 @@ void redrawLabelsUsing(Platform& p, int32_t font) {
 }
 
 }  // namespace
+
+void redrawControlsShowing(Platform& p, int32_t image) {
+  for (Control& c : p.controls) {
+    if (c.kind == ControlKind::ImageButton && c.image == image) drawButton(p, c);
+  }
+}
 
 bool initPlatform(Platform& platform) {
   // Signals keep their default meaning: the demo ignores close requests, so
@@ -356,42 +357,6 @@ bool createImageButton(Platform& platform, int32_t control, int32_t x, int32_t y
   c->image = image;
   drawButton(platform, *c);
   return true;
-}
-
-bool createImage(Platform& platform, int32_t number, int32_t width, int32_t height) {
-  if (!validNumber(number, Platform::kMaxImages) || width <= 0 || height <= 0) return false;
-  ImageRecord& record = platform.images[number];
-  record.exists = true;
-  setupImage(record.image, width, height);
-  redrawControlsShowing(platform, number);
-  return true;
-}
-
-bool beginImageDrawing(Platform& platform, int32_t image) {
-  if (!imageOf(platform, image)) return false;
-  platform.drawingImage = image;
-  return true;
-}
-
-void endImageDrawing(Platform& platform, int32_t image) {
-  if (platform.drawingImage != image) return;
-  platform.drawingImage = -1;
-  redrawControlsShowing(platform, image);
-}
-
-void floodFill(Platform& platform, int32_t x, int32_t y, Colour colour) {
-  if (!imageOf(platform, platform.drawingImage)) return;
-  floodFill(platform.images[platform.drawingImage].image, x, y, colour);
-}
-
-void drawLine(Platform& platform, int32_t x, int32_t y, int32_t dx, int32_t dy, Colour colour) {
-  if (!imageOf(platform, platform.drawingImage)) return;
-  drawLine(platform.images[platform.drawingImage].image, x, y, dx, dy, colour);
-}
-
-const Image* imageOf(const Platform& platform, int32_t image) {
-  if (!validNumber(image, Platform::kMaxImages) || !platform.images[image].exists) return nullptr;
-  return &platform.images[image].image;
 }
 
 void* glProcAddress(const char* name) {

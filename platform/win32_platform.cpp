@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <string>
 
+#include "platform/image_slots.h"
 #include "platform/win32_internal.h"
 
 namespace {
@@ -87,14 +88,14 @@ HWND createChild(Platform& p, const Control& c, const char* windowClass, const c
   return hwnd;
 }
 
-void repaintButtonsShowing(Platform& p, int32_t image) {
+}  // namespace
+
+void redrawControlsShowing(Platform& p, int32_t image) {
   for (Control& c : p.controls) {
     if (c.kind == ControlKind::ImageButton && c.image == image && c.hwnd)
       InvalidateRect(hwndOf(c.hwnd), nullptr, FALSE);
   }
 }
-
-}  // namespace
 
 int32_t windowNumber(const Platform& p, HWND hwnd) {
   for (int i = 0; i < Platform::kMaxWindows; ++i) {
@@ -285,42 +286,6 @@ bool createImageButton(Platform& platform, int32_t control, int32_t x, int32_t y
     return false;
   }
   return true;
-}
-
-bool createImage(Platform& platform, int32_t number, int32_t width, int32_t height) {
-  if (!validNumber(number, Platform::kMaxImages) || width <= 0 || height <= 0) return false;
-  ImageRecord& record = platform.images[number];
-  record.exists = true;
-  setupImage(record.image, width, height);
-  repaintButtonsShowing(platform, number);
-  return true;
-}
-
-bool beginImageDrawing(Platform& platform, int32_t image) {
-  if (!imageOf(platform, image)) return false;
-  platform.drawingImage = image;
-  return true;
-}
-
-void endImageDrawing(Platform& platform, int32_t image) {
-  if (platform.drawingImage != image) return;
-  platform.drawingImage = -1;
-  repaintButtonsShowing(platform, image);
-}
-
-void floodFill(Platform& platform, int32_t x, int32_t y, Colour colour) {
-  if (!imageOf(platform, platform.drawingImage)) return;
-  floodFill(platform.images[platform.drawingImage].image, x, y, colour);
-}
-
-void drawLine(Platform& platform, int32_t x, int32_t y, int32_t dx, int32_t dy, Colour colour) {
-  if (!imageOf(platform, platform.drawingImage)) return;
-  drawLine(platform.images[platform.drawingImage].image, x, y, dx, dy, colour);
-}
-
-const Image* imageOf(const Platform& platform, int32_t image) {
-  if (!validNumber(image, Platform::kMaxImages) || !platform.images[image].exists) return nullptr;
-  return &platform.images[image].image;
 }
 
 int32_t clockMilliseconds(Platform& platform) {
