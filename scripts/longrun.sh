@@ -63,7 +63,7 @@ if [ -z "$demo" ]; then
   demo=$build/app/orb2k16
 fi
 [ -x "$demo" ] || { echo "FAIL: $demo not built"; exit 1; }
-Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp 9>"$tmp/display" 2>"$tmp/xvfb.log" &
+Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp -noreset 9>"$tmp/display" 2>"$tmp/xvfb.log" &
 xvfb_pid=$!
 display=
 for _ in $(seq 100); do

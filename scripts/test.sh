@@ -19,7 +19,7 @@ jobs=$(nproc)
 
 run_under_display() {
   if [ -z "${DISPLAY:-}" ]; then
-    xvfb-run -a -s "-screen 0 1280x1024x24" "$@"
+    xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$@"
   else
     "$@"
   fi

@@ -21,7 +21,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 
 # A virtual X server where there is one; SDL's off-screen driver otherwise.
 if command -v Xvfb >/dev/null; then
-  Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp 9>"$tmp/display" 2>/dev/null &
+  Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp -noreset 9>"$tmp/display" 2>/dev/null &
   xvfb_pid=$!
   for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
   export DISPLAY=":$(head -n1 "$tmp/display")"

@@ -25,7 +25,7 @@ cleanup() {
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp 9>"$tmp/display" 2>/dev/null &
+Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp -noreset 9>"$tmp/display" 2>/dev/null &
 xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$tmp/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$tmp/display")"

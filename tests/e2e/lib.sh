@@ -58,10 +58,12 @@ orb_wait_box() {
   done
 }
 
-# Starts a virtual X server of WIDTHxHEIGHT on a free display number.
+# Starts a virtual X server of WIDTHxHEIGHT on a free display number. It must
+# not reset when its last client leaves: a reset drops a client that is
+# connecting at that moment (the demo, right after a short-lived xdotool).
 orb_start_x() {
   local fifo="$orb_tmp/display" n
-  Xvfb -displayfd 9 -screen 0 "${1}x${2}x24" -nolisten tcp 9>"$fifo" 2>"$orb_tmp/xvfb.log" &
+  Xvfb -displayfd 9 -screen 0 "${1}x${2}x24" -nolisten tcp -noreset 9>"$fifo" 2>"$orb_tmp/xvfb.log" &
   orb_xvfb_pid=$!
   for _ in $(seq 100); do
     n=$(head -n1 "$fifo" 2>/dev/null)

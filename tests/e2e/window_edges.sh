@@ -32,10 +32,9 @@ export MESA_GL_VERSION_OVERRIDE=2.1 MESA_EXTENSION_OVERRIDE=-GL_ARB_framebuffer_
 orb_demo_pid=$!
 orb_wait_box
 if [ -n "$box" ]; then
-  # Press Return with the pointer over the box (no window manager: the
-  # keyboard follows the pointer).
-  read -r x y <<<"$(sed 's/.* [0-9]*x[0-9]*+\([0-9]*\)+\([0-9]*\) .*/\1 \2/' <<<"$box")"
-  xdotool mousemove $((x + 20)) $((y + 20)) key Return
+  # Press Return in the box. There is no window manager, and the first
+  # demo's window had the keyboard focus when it closed, so give it to the box.
+  xdotool windowfocus --sync "$(awk '{print $1}' <<<"$box")" key Return
 elif ! grep -q "Unsupported Device?: No Shader Support Available" "$orb_tmp/demo.log"; then
   fail "neither a message box nor the message on stderr"
 else
