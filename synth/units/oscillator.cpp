@@ -10,7 +10,7 @@
 #endif
 
 // Every waveform is defined once as a per-sample function; the render loops
-// either call it directly (reference path, block tails, samples where the
+// either call it directly (block tails, samples where the
 // band-averaged shapes cross a corner) or compute the same operations four
 // samples at a time. Both give the same bits: the vector code performs the
 // identical single-precision operations in the identical order.
@@ -422,51 +422,6 @@ void renderAux(const Oscillator& o, float* buf, int n, const float* bus) {
   for (; i < n; ++i) buf[i] = combine<W>(buf[i], gain * (bus[2 * i] + bus[2 * i + 1]));
 }
 
-// One sample of any mode, straight from the definitions.
-template <Write W>
-void renderEachSample(Oscillator& o, OscMode mode, float* buf, int n, const float* auxA,
-                      const float* auxB) {
-  const Shape s = shapeOf(o);
-  for (int i = 0; i < n; ++i) {
-    float v = 0.0f;
-    switch (mode) {
-      case OscMode::TriSaw:
-        v = triSawSample(o.phase, o.phaseStep, o.colourThreshold, s);
-        break;
-      case OscMode::Pulse:
-        v = pulseSample(o.phase, o.phaseStep, o.colourThreshold, s);
-        break;
-      case OscMode::Sine:
-        v = o.level * sineWave(o.phase);
-        break;
-      case OscMode::PhaseModSine:
-        v = phaseModSample(o.phase, buf[i], o.level);
-        break;
-      case OscMode::Noise: {
-        o.noiseSeed = noiseLcg(o.noiseSeed);
-        const float white = noiseValue(o.noiseSeed);
-        o.noiseLow = o.noiseLow + o.noiseFrequency * o.noiseBand;
-        const float high = white - o.noiseDamping * o.noiseBand - o.noiseLow;
-        o.noiseBand = o.noiseBand + o.noiseFrequency * high;
-        v = o.level * (o.noiseDamping * (high + o.noiseLow) + o.noiseBand);
-        break;
-      }
-      case OscMode::AuxInputA:
-      case OscMode::AuxInputB: {
-        const float* bus = mode == OscMode::AuxInputA ? auxA : auxB;
-        v = o.level * kAuxGain * (bus ? bus[2 * i] + bus[2 * i + 1] : 0.0f);
-        break;
-      }
-      case OscMode::Off:
-        return;
-    }
-    buf[i] = combine<W>(buf[i], v);
-    if (mode != OscMode::Noise && mode != OscMode::AuxInputA && mode != OscMode::AuxInputB) {
-      o.phase += o.phaseStep;
-    }
-  }
-}
-
 // Modes that add their signal; the rest replace the buffer.
 bool addsToBuffer(OscMode mode) {
   return mode == OscMode::TriSaw || mode == OscMode::Pulse || mode == OscMode::Sine ||
@@ -540,18 +495,5 @@ void render(Oscillator& osc, float* buffer, int count, const float* auxA, const 
     renderMode<Write::Add>(osc, mode, buffer, count, auxA, auxB);
   } else {
     renderMode<Write::Replace>(osc, mode, buffer, count, auxA, auxB);
-  }
-}
-
-void renderReference(Oscillator& osc, float* buffer, int count, const float* auxA,
-                     const float* auxB) {
-  if (count <= 0 || buffer == nullptr) return;
-  const auto mode = static_cast<OscMode>(osc.mode & kOscModeMask);
-  if ((osc.flags & kOscRingFlag) != 0) {
-    renderEachSample<Write::Ring>(osc, mode, buffer, count, auxA, auxB);
-  } else if (addsToBuffer(mode)) {
-    renderEachSample<Write::Add>(osc, mode, buffer, count, auxA, auxB);
-  } else {
-    renderEachSample<Write::Replace>(osc, mode, buffer, count, auxA, auxB);
   }
 }

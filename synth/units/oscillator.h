@@ -47,8 +47,3 @@ void updatePitch(Oscillator& osc, const SynthConstants& k);
 // (interleaved) aux buses of the current tick, read by the aux input modes;
 // a null bus reads as silence.
 void render(Oscillator& osc, float* buffer, int count, const float* auxA, const float* auxB);
-// The same samples as render, computed one sample at a time straight from the
-// waveform definitions. Kept as the reference that the vectorised render is
-// checked against; not meant for the render loop.
-void renderReference(Oscillator& osc, float* buffer, int count, const float* auxA,
-                     const float* auxB);

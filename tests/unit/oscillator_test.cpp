@@ -1,14 +1,12 @@
 // Oscillator unit: pitch, band-averaged shapes against their closed-form
-// interval means, output rules, noise colour and the vectorised render
-// against the per-sample reference.
+// interval means, output rules and noise colour (the four-at-a-time render
+// against one sample at a time is in synth_lanes_test).
 #include "synth/units/oscillator.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
-#include <random>
 #include <vector>
 
 #include "support/patch_builder.h"
@@ -281,41 +279,6 @@ TEST(OscillatorNoise, ColourZeroIsWhiteAndColourFullResonates) {
     // The note number plays no part in the noise colour.
     Oscillator high = makeOsc(p, 100.0f);
     EXPECT_EQ(renderTicks(high, 1024), std::vector<float>(s.begin(), s.begin() + 1024));
-  }
-}
-
-// ---- vectorised render against the reference ---------------------------
-
-TEST(OscillatorRender, MatchesTheReferenceBitForBit) {
-  std::mt19937 rng(7);
-  std::uniform_real_distribution<float> spread(-1.5f, 1.5f);
-  std::vector<float> busA(2 * kMaxTickFrames), busB(2 * kMaxTickFrames);
-  for (float& v : busA) v = spread(rng);
-  for (float& v : busB) v = spread(rng);
-  const int sizes[] = {128, 1, 2, 3, 4, 5, 127, 140, 280, 0};
-  for (int mode = 0; mode < 8; ++mode) {
-    for (int ring = 0; ring < 2; ++ring) {
-      for (const ShapeCase& c : kShapeCases) {
-        Oscillator fast = makeOsc({.mode = float(mode),
-                                   .ring = float(ring),
-                                   .transpose = 60,
-                                   .colour = c.colour,
-                                   .level = 90},
-                                  c.pitch);
-        fast.phase = rng();
-        Oscillator slow = fast;
-        for (int n : sizes) {
-          std::vector<float> buf(std::max(n, 1));
-          for (float& v : buf) v = spread(rng) * (mode == 5 ? 40.0f : 1.0f);
-          std::vector<float> ref = buf;
-          render(fast, buf.data(), n, busA.data(), busB.data());
-          renderReference(slow, ref.data(), n, busA.data(), busB.data());
-          ASSERT_EQ(0, std::memcmp(buf.data(), ref.data(), buf.size() * sizeof(float)))
-              << "mode " << mode << " ring " << ring << " pitch " << c.pitch << " size " << n;
-          ASSERT_EQ(0, std::memcmp(&fast, &slow, sizeof(Oscillator)));
-        }
-      }
-    }
   }
 }
 

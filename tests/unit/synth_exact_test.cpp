@@ -10,15 +10,11 @@
 #include <cstring>
 #include <limits>
 #include <memory>
-#include <random>
 #include <vector>
 
 #include "support/patch_builder.h"
 #include "support/signals.h"
-#include "synth/units/dc_blocker.h"
-#include "synth/units/distortion.h"
 #include "synth/units/elementary.h"
-#include "synth/units/filter.h"
 
 using namespace testpatch;
 
@@ -345,96 +341,6 @@ TEST(SynthExact, BusySceneKeepsItsSamplesAt32000) {
   EXPECT_GT(rmsOf(scene.out), 0.01f);
   EXPECT_EQ(hashSamples(scene.out), 0xfffaaa218adb9f16ull);
   EXPECT_EQ(hashSamples(scene.meters), 0x86f959bd4f78e9daull);
-}
-
-namespace {
-
-using testsig::sameBits;
-
-// A type of the given step kind: 1..5 (state-variable, different outputs),
-// 6 or 14 (four-pole low-pass), 7 or 15 (four-pole high-pass), 0 or 8 (off).
-float typeOfKind(int kind, std::mt19937& rng) {
-  const int pick = static_cast<int>(rng() % 5);
-  switch (kind) {
-    case 0:
-      return pick % 2 ? 8.0f : 0.0f;
-    case 1:
-      return static_cast<float>(1 + pick);
-    case 2:
-      return pick % 2 ? 14.0f : 6.0f;
-    default:
-      return pick % 2 ? 15.0f : 7.0f;
-  }
-}
-
-}  // namespace
-
-// Filter chains rendered side by side must give each voice the samples it gets
-// alone: random chains of matching kinds, outputs within a kind mixed, Off
-// stages in different places, loud input that drives the saturation, any
-// number of lanes and block lengths that leave a remainder.
-TEST(SynthExact, LaneFilterChainsMatchSeparateRenders) {
-  std::mt19937 rng(2016);
-  std::uniform_real_distribution<float> param(0.0f, 128.0f);
-  std::uniform_real_distribution<float> sample(-4.0f, 4.0f);
-  const SynthConstants k = testsig::constantsAt(44100);
-  for (int trial = 0; trial < 80; ++trial) {
-    const int lanes = 1 + trial % kMaxLaneVoices;
-    const int stageKinds = 1 + static_cast<int>(rng() % kMaxSerialFilters);
-    int kinds[kMaxSerialFilters];
-    for (int st = 0; st < stageKinds; ++st) kinds[st] = 1 + static_cast<int>(rng() % 3);
-    const int count = trial % 3 == 0 ? 93 : 128 + trial % 4;
-
-    Filter alone[kMaxLaneVoices][kMaxSerialFilters];
-    Filter shared[kMaxLaneVoices][kMaxSerialFilters];
-    int stageCounts[kMaxLaneVoices];
-    std::vector<float> input[kMaxLaneVoices];
-    for (int l = 0; l < lanes; ++l) {
-      // Some lanes carry an extra Off stage in front where the chain has room.
-      const bool offFirst = stageKinds < kMaxSerialFilters && (trial + l) % 3 == 0;
-      int n = 0;
-      if (offFirst) {
-        alone[l][n] = Filter{};
-        const float t[3] = {typeOfKind(0, rng), param(rng), param(rng)};
-        setup(alone[l][n++], t, k);
-      }
-      for (int st = 0; st < stageKinds; ++st) {
-        alone[l][n] = Filter{};
-        const float t[3] = {typeOfKind(kinds[st], rng), param(rng), param(rng)};
-        setup(alone[l][n], t, k);
-        alone[l][n].y2 = sample(rng) * 0.1f;  // a running state, not a fresh one
-        alone[l][n++].band = sample(rng) * 0.1f;
-      }
-      stageCounts[l] = n;
-      std::copy(alone[l], alone[l] + n, shared[l]);
-      for (int i = 0; i < count; ++i) input[l].push_back(sample(rng) * (i % 7 == 0 ? 8.0f : 1.0f));
-    }
-
-    Filter* sharedChains[kMaxLaneVoices][kMaxSerialFilters];
-    std::vector<float> outShared[kMaxLaneVoices];
-    float* bufs[kMaxLaneVoices];
-    for (int l = 0; l < lanes; ++l) {
-      for (int st = 0; st < stageCounts[l]; ++st) sharedChains[l][st] = &shared[l][st];
-      ASSERT_TRUE(
-          sameSerialKinds(sharedChains[0], stageCounts[0], sharedChains[l], stageCounts[l]));
-      outShared[l] = input[l];
-      bufs[l] = outShared[l].data();
-    }
-    renderSerialLanes(sharedChains, stageCounts, lanes, bufs, count);
-
-    for (int l = 0; l < lanes; ++l) {
-      Filter* chain[kMaxSerialFilters];
-      for (int st = 0; st < stageCounts[l]; ++st) chain[st] = &alone[l][st];
-      std::vector<float> outAlone = input[l];
-      renderSerial(chain, stageCounts[l], outAlone.data(), count);
-      EXPECT_TRUE(sameBits(outAlone, outShared[l])) << "trial " << trial << " lane " << l;
-      // The states carry on identically into the next tick.
-      std::vector<float> nextAlone(count, 0.25f), nextShared(count, 0.25f);
-      renderSerial(chain, stageCounts[l], nextAlone.data(), count);
-      renderSerial(sharedChains[l], stageCounts[l], nextShared.data(), count);
-      EXPECT_TRUE(sameBits(nextAlone, nextShared)) << "trial " << trial << " lane " << l;
-    }
-  }
 }
 
 // The elementary functions behind every unit's setup are correctly rounded
