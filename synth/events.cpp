@@ -1,7 +1,9 @@
 // Event lists: channel messages with running status, ended by 0xFD.
 #include <cstdint>
 
-#include "synth/core.h"
+#include "synth/params.h"
+#include "synth/units/numeric.h"
+#include "synth/voice.h"
 
 namespace {
 

@@ -1,9 +1,10 @@
 // Patch lookup and the once-per-tick conversion of patch bytes plus
 // modulation routes into voice and channel settings.
+#include "synth/params.h"
+
 #include <algorithm>
 #include <cmath>
 
-#include "synth/core.h"
 #include "synth/units/numeric.h"
 
 namespace {
@@ -119,8 +120,8 @@ void setupChannelUnits(Channel& c, const float* p, const SynthConstants& k) {
   setup(c.bassBoost, p + kBassBoost, k);
 }
 
-}  // namespace
-
+// The patch of `program`, or null when its offset entry or its patch (header
+// and routes) does not lie inside the patch map.
 const uint8_t* resolvePatch(const SynthState& s, int program) {
   if (!s.patchMap || program < 0 || program >= kSynthPrograms) return nullptr;
   const uint64_t size = s.patchMapSize;
@@ -132,6 +133,8 @@ const uint8_t* resolvePatch(const SynthState& s, int program) {
   if (offset + kPatchHeaderSize + kRouteSize * routes > size) return nullptr;
   return s.patchMap + offset;
 }
+
+}  // namespace
 
 void selectProgram(SynthState& s, int channel, int program) {
   s.channelControls[channel][0] = static_cast<uint8_t>(program);

@@ -1,11 +1,12 @@
-// Initialisation, global parameters, seeds and the query entry points.
+// Initialisation, global parameters and the query entry points.
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstring>
 
-#include "synth/core.h"
+#include "synth/params.h"
+#include "synth/strip.h"
 #include "synth/units/numeric.h"
+#include "synth/voice.h"
 
 namespace {
 
@@ -42,16 +43,6 @@ bool usableRate(int sampleRate) {
   return tick >= 1.0f && tick <= static_cast<float>(kMaxTickFrames);
 }
 
-// A well-mixed 32-bit hash, so that consecutive seeds give unrelated sequences.
-uint32_t mixSeed(uint32_t x) {
-  x ^= x >> 16;
-  x *= 0x7FEB352Du;
-  x ^= x >> 15;
-  x *= 0x846CA68Bu;
-  x ^= x >> 16;
-  return x;
-}
-
 // One-pole coefficient ((byte + 1) / 128)^2, kept at most 1 so that bytes
 // above 127 cannot make the master cut filter unstable.
 float cutCoefficient(float byte) {
@@ -60,15 +51,6 @@ float cutCoefficient(float byte) {
 }
 
 }  // namespace
-
-uint32_t drawSeed(SynthState& s) {
-  const uint32_t n = s.seedCounter++;
-  if (s.seedSource.mode == SeedMode::Clock) {
-    const auto ticks = std::chrono::high_resolution_clock::now().time_since_epoch().count();
-    return static_cast<uint32_t>(ticks) ^ mixSeed(n);
-  }
-  return mixSeed(s.seedSource.seed + n);
-}
 
 bool synthInit(SynthState& s, const uint8_t* patchMap, size_t patchMapSize, int sampleRate,
                SeedSource seeds) {

@@ -1,10 +1,31 @@
-// Voice allocation and stealing, note start, and the reset of voices and
-// channel strips.
-#include "synth/core.h"
+// Voice allocation and stealing, note start and the reset of voices.
+#include "synth/voice.h"
+
+#include <chrono>
 
 namespace {
 
 constexpr int kOscCount = 3;
+
+// A well-mixed 32-bit hash, so that consecutive seeds give unrelated sequences.
+uint32_t mixSeed(uint32_t x) {
+  x ^= x >> 16;
+  x *= 0x7FEB352Du;
+  x ^= x >> 15;
+  x *= 0x846CA68Bu;
+  x ^= x >> 16;
+  return x;
+}
+
+// Seeds for the sample-and-hold LFOs, from the state's seed source.
+uint32_t drawSeed(SynthState& s) {
+  const uint32_t n = s.seedCounter++;
+  if (s.seedSource.mode == SeedMode::Clock) {
+    const auto ticks = std::chrono::high_resolution_clock::now().time_since_epoch().count();
+    return static_cast<uint32_t>(ticks) ^ mixSeed(n);
+  }
+  return mixSeed(s.seedSource.seed + n);
+}
 
 enum class Retrigger : int32_t { None = 0, Phases = 1, Full = 2 };
 
@@ -57,15 +78,6 @@ void resetVoice(SynthState& s, int voice) {
   reset(v.lfo[1], drawSeed(s));
   reset(v.distortion);
   reset(v.dc);
-}
-
-void resetChannel(SynthState& s, int channel) {
-  Channel& c = s.channels[channel];
-  reset(c.distortion);
-  reset(c.delay);
-  reset(c.compressor);
-  reset(c.dcFirst);
-  reset(c.dcSecond);
 }
 
 int allocateVoice(SynthState& s, int channel) {

@@ -1,6 +1,7 @@
 #pragma once
 // Numeric routines shared by the units. All single precision; conversions to
 // integers round to nearest, ties to even, under the mode the render sets.
+#include <cfenv>
 #include <cmath>
 #include <cstdint>
 
@@ -83,3 +84,21 @@ inline float sineApprox(float x) {
   y = y > -kSineHalfPi ? y : -kSineHalfPi;
   return sinePoly(y);
 }
+
+// Switches to round-to-nearest for the lifetime of the object and restores
+// the caller's rounding mode afterwards. Every float-to-int conversion of the
+// synthesizer relies on this mode; each entry point holds one.
+class RoundingScope {
+ public:
+  RoundingScope() : saved_(std::fegetround()) {
+    if (saved_ != FE_TONEAREST) std::fesetround(FE_TONEAREST);
+  }
+  ~RoundingScope() {
+    if (saved_ != FE_TONEAREST) std::fesetround(saved_);
+  }
+  RoundingScope(const RoundingScope&) = delete;
+  RoundingScope& operator=(const RoundingScope&) = delete;
+
+ private:
+  int saved_;
+};
