@@ -4,18 +4,22 @@
 // sub, mul, div, min, max), evaluated in the order written: every lane rounds
 // exactly as the same scalar expression does. A kernel written once over its
 // sample type T runs on float (one unit) and on Lanes (four): a float
-// constant converts to Lanes holding it in every lane, and clampOf, maxOf
-// and absOf have a form for each.
+// constant converts to Lanes holding it in every lane, and clampOf, minOf,
+// maxOf, absOf and floorOf have a form for each. Comparisons of Lanes give
+// masks (every bit of a lane set where they hold) for selectOf and anyOf;
+// PhaseLanes holds four 32-bit phases for the oscillators.
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 
-#if defined(__SSE__)
-#include <xmmintrin.h>
+#if defined(__SSE2__)
+#include <emmintrin.h>
 #endif
 
 constexpr int kLaneCount = 4;
 
-#if defined(__SSE__)
+#if defined(__SSE2__)
 struct Lanes {
   __m128 v;
   Lanes() = default;
@@ -52,9 +56,76 @@ inline Lanes clampOf(Lanes x, Lanes lo, Lanes hi) {
 inline Lanes maxOf(Lanes a, Lanes x) {
   return {_mm_max_ps(x.v, a.v)};
 }
+// std::min(a, x) per lane: x < a ? x : a, so a NaN in x keeps a.
+inline Lanes minOf(Lanes a, Lanes x) {
+  return {_mm_min_ps(x.v, a.v)};
+}
 // std::fabs per lane: the sign bit cleared.
 inline Lanes absOf(Lanes x) {
   return {_mm_andnot_ps(_mm_set1_ps(-0.0f), x.v)};
+}
+inline Lanes operator<(Lanes a, Lanes b) {
+  return {_mm_cmplt_ps(a.v, b.v)};
+}
+inline Lanes operator<=(Lanes a, Lanes b) {
+  return {_mm_cmple_ps(a.v, b.v)};
+}
+inline Lanes operator|(Lanes a, Lanes b) {
+  return {_mm_or_ps(a.v, b.v)};
+}
+inline Lanes operator^(Lanes a, Lanes b) {
+  return {_mm_xor_ps(a.v, b.v)};
+}
+// mask ? a : b per lane.
+inline Lanes selectOf(Lanes mask, Lanes a, Lanes b) {
+  return {_mm_or_ps(_mm_and_ps(mask.v, a.v), _mm_andnot_ps(mask.v, b.v))};
+}
+inline bool anyOf(Lanes mask) {
+  return _mm_movemask_ps(mask.v) != 0;
+}
+// floorOf(float) per lane.
+[[gnu::always_inline]] inline Lanes floorOf(Lanes q) {
+  const Lanes small = absOf(q) < Lanes(8388608.0f);
+  const Lanes f = {_mm_cvtepi32_ps(_mm_cvttps_epi32(q.v))};
+  return selectOf(small, f - selectOf(q < f, Lanes(1.0f), Lanes(0.0f)), q);
+}
+
+// Four 32-bit phases, wrapping modulo 2^32.
+struct PhaseLanes {
+  __m128i v;
+  PhaseLanes() = default;
+  PhaseLanes(__m128i x) : v(x) {}
+  PhaseLanes(uint32_t x) : v(_mm_set1_epi32(static_cast<int>(x))) {}  // every lane x
+};
+inline PhaseLanes operator+(PhaseLanes a, PhaseLanes b) {
+  return {_mm_add_epi32(a.v, b.v)};
+}
+inline PhaseLanes operator-(PhaseLanes a, PhaseLanes b) {
+  return {_mm_sub_epi32(a.v, b.v)};
+}
+inline PhaseLanes operator^(PhaseLanes a, PhaseLanes b) {
+  return {_mm_xor_si128(a.v, b.v)};
+}
+inline PhaseLanes operator>>(PhaseLanes a, int bits) {
+  return {_mm_srli_epi32(a.v, bits)};
+}
+// Every bit set in the lanes whose top bit is set.
+inline PhaseLanes signMaskOf(PhaseLanes a) {
+  return {_mm_srai_epi32(a.v, 31)};
+}
+// Each lane read as a signed 32-bit integer, converted to float.
+inline Lanes toFloatOf(PhaseLanes a) {
+  return {_mm_cvtepi32_ps(a.v)};
+}
+// a < b as unsigned numbers, per lane: a signed compare with the top bits flipped.
+inline Lanes belowOf(PhaseLanes a, PhaseLanes b) {
+  const __m128i flip = _mm_set1_epi32(INT_MIN);
+  return {_mm_castsi128_ps(_mm_cmplt_epi32(_mm_xor_si128(a.v, flip), _mm_xor_si128(b.v, flip)))};
+}
+// phase, phase + step, phase + 2 step, phase + 3 step.
+inline PhaseLanes phaseRamp(uint32_t phase, uint32_t step) {
+  return {_mm_setr_epi32(static_cast<int>(phase), static_cast<int>(phase + step),
+                         static_cast<int>(phase + 2 * step), static_cast<int>(phase + 3 * step))};
 }
 // Lanes 0, 1 of a then 0, 1 of b; and lanes 2, 3 of a then 2, 3 of b.
 inline Lanes lowHalves(Lanes a, Lanes b) {
@@ -129,15 +200,37 @@ inline Lanes oddLanes(Lanes a, Lanes b) {
 }
 #endif
 
-// The same operations on one float.
+// The same operations on one float and one phase.
 inline float clampOf(float x, float lo, float hi) {
   return std::clamp(x, lo, hi);
+}
+inline float minOf(float a, float x) {
+  return std::min(a, x);
 }
 inline float maxOf(float a, float x) {
   return std::max(a, x);
 }
 inline float absOf(float x) {
   return std::fabs(x);
+}
+inline float selectOf(bool mask, float a, float b) {
+  return mask ? a : b;
+}
+// floor(q) through truncation; equal to std::floor for every finite q except
+// that -0 gives +0. Values of 2^23 and above are integers already; NaN stays NaN.
+inline float floorOf(float q) {
+  if (!(std::fabs(q) < 8388608.0f)) return q;
+  const float f = static_cast<float>(static_cast<int32_t>(q));
+  return f > q ? f - 1.0f : f;
+}
+inline uint32_t signMaskOf(uint32_t a) {
+  return static_cast<uint32_t>(static_cast<int32_t>(a) >> 31);
+}
+inline float toFloatOf(uint32_t a) {
+  return static_cast<float>(static_cast<int32_t>(a));
+}
+inline bool belowOf(uint32_t a, uint32_t b) {
+  return a < b;
 }
 
 // Sample i of lanes 0..3 from four buffers, and back.
@@ -155,7 +248,7 @@ inline void scatterSample(float* const* dst, int lanes, int i, Lanes x) {
 // Samples i..i+3 of four buffers, turned into four vectors that each hold one
 // sample of every lane; and back, into the first `lanes` buffers.
 inline void loadBlock(const float* const* src, int i, Lanes out[kLaneCount]) {
-#if defined(__SSE__)
+#if defined(__SSE2__)
   __m128 r0 = _mm_loadu_ps(src[0] + i), r1 = _mm_loadu_ps(src[1] + i);
   __m128 r2 = _mm_loadu_ps(src[2] + i), r3 = _mm_loadu_ps(src[3] + i);
   _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
@@ -169,7 +262,7 @@ inline void loadBlock(const float* const* src, int i, Lanes out[kLaneCount]) {
 }
 
 inline void storeBlock(float* const* dst, int lanes, int i, const Lanes in[kLaneCount]) {
-#if defined(__SSE__)
+#if defined(__SSE2__)
   __m128 r[kLaneCount] = {in[0].v, in[1].v, in[2].v, in[3].v};
   _MM_TRANSPOSE4_PS(r[0], r[1], r[2], r[3]);
   for (int l = 0; l < lanes; ++l) _mm_storeu_ps(dst[l] + i, r[l]);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "synth/units/elementary.h"
+#include "synth/units/lanes.h"
 
 // One phase unit of the 23-bit fractions used by the waveforms: 2^-23.
 constexpr float kPhaseFractionUnit = 1.0f / 8388608.0f;
@@ -40,9 +41,10 @@ inline uint32_t halfCycleToPhase(float x) {
   return static_cast<uint32_t>(roundToInt(x * 2147483648.0f)) * 2u;
 }
 
-// The top 23 bits of a phase as a number in [0, 1).
-inline float phaseFraction(uint32_t phase) {
-  return static_cast<float>(static_cast<int32_t>(phase >> 9)) * kPhaseFractionUnit;
+// The top 23 bits of a phase (uint32_t or PhaseLanes) as a number in [0, 1).
+template <class P>
+[[gnu::always_inline]] inline auto phaseFraction(P phase) {
+  return toFloatOf(phase >> 9) * kPhaseFractionUnit;
 }
 
 // One step of the noise generator: seed = seed * 0x0BB38435 + 0x3619636B (mod 2^32).
@@ -59,30 +61,22 @@ constexpr float kSineHalfPi = 1.5707964f;      // pi / 2
 constexpr float kSineThreeHalfPi = 4.712389f;  // 3 pi / 2
 constexpr float kSineTwoPi = 6.2831855f;       // 2 pi
 
-// Odd polynomial for sin(y) on [-pi/2, pi/2].
-inline float sinePoly(float y) {
-  const float y2 = y * y;
+// Odd polynomial for sin(y) on [-pi/2, pi/2]; T is float or Lanes.
+template <class T>
+[[gnu::always_inline]] inline T sinePoly(T y) {
+  const T y2 = y * y;
   return y * (1.0f + y2 * (kSineC1 + y2 * (kSineC2 + y2 * kSineC3)));
-}
-
-// floor(q) through truncation; equal to std::floor for every finite q except
-// that -0 gives +0. Values of 2^23 and above are integers already; NaN stays NaN.
-inline float floorFast(float q) {
-  constexpr float kIntegral = 8388608.0f;  // 2^23
-  if (!(std::fabs(q) < kIntegral)) return q;
-  float f = static_cast<float>(static_cast<int32_t>(q));
-  return f > q ? f - 1.0f : f;
 }
 
 // sin(x) for any x: reduce into [0, 2 pi), fold into [-pi/2, pi/2], polynomial.
 // The folded argument is clamped to [-pi/2, pi/2] so that inputs too large to
 // reduce accurately, infinities and NaN still give a value in [-1, 1].
-inline float sineApprox(float x) {
-  const float r = x - kSineTwoPi * floorFast(x / kSineTwoPi);
-  float y = r <= kSineHalfPi ? r : (r <= kSineThreeHalfPi ? kSinePi - r : r - kSineTwoPi);
-  y = y < kSineHalfPi ? y : kSineHalfPi;
-  y = y > -kSineHalfPi ? y : -kSineHalfPi;
-  return sinePoly(y);
+template <class T>
+[[gnu::always_inline]] inline T sineApprox(T x) {
+  const T r = x - kSineTwoPi * floorOf(x / kSineTwoPi);
+  const T y =
+      selectOf(r <= kSineHalfPi, r, selectOf(r <= kSineThreeHalfPi, kSinePi - r, r - kSineTwoPi));
+  return sinePoly(maxOf(T(-kSineHalfPi), minOf(T(kSineHalfPi), y)));
 }
 
 // Switches to round-to-nearest for the lifetime of the object and restores

@@ -5,15 +5,11 @@
 
 #include "synth/units/numeric.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
-// Every waveform is defined once as a per-sample function; the render loops
-// either call it directly (block tails, samples where the
-// band-averaged shapes cross a corner) or compute the same operations four
-// samples at a time. Both give the same bits: the vector code performs the
-// identical single-precision operations in the identical order.
+// Every waveform is written once, over its phase type (uint32_t for one
+// sample, PhaseLanes for four) and sample type (float or Lanes); the render
+// loop runs it on four samples at a time and on single samples (block tails,
+// samples where the band-averaged shapes cross a corner). Both give the same
+// bits: the same single-precision operations in the same order.
 
 namespace {
 
@@ -29,8 +25,8 @@ constexpr uint32_t kQuarterCycle = 0x40000000u;
 
 enum class Write { Add, Replace, Ring };
 
-template <Write W>
-inline float combine(float b, float v) {
+template <Write W, class T>
+inline T combine(T b, T v) {
   if constexpr (W == Write::Ring) {
     return v * b;
   } else if constexpr (W == Write::Replace) {
@@ -97,8 +93,22 @@ Shape shapeOf(const Oscillator& o) {
   return s;
 }
 
+// Samples whose interval crosses the threshold or the cycle end, as a mask.
+inline Lanes cornersOf(PhaseLanes phase, uint32_t step, uint32_t threshold) {
+  const Lanes cur = belowOf(phase, threshold);
+  const Lanes prev = belowOf(phase - step, threshold);
+  return belowOf(phase, step) | (prev ^ cur);
+}
+
 // TriSaw: -G at phase 0 rising to +G at pw, falling back to -G at phase 1.
-// Each sample is the mean of that shape over the phase interval [t - d, t].
+// Each sample is the mean of that shape over the phase interval [t - d, t];
+// between corners, the mean of a straight segment.
+template <class P, class T>
+[[gnu::always_inline]] inline T triSawStraight(P phase, uint32_t threshold, const Shape& s) {
+  const T x = phaseFraction(phase) - s.pw;
+  return s.g + selectOf(belowOf(phase, P(threshold)), T(s.rise), T(s.fall)) * ((x + x) - s.d);
+}
+
 inline float triSawSample(uint32_t phase, uint32_t step, uint32_t threshold, const Shape& s) {
   const float t = phaseFraction(phase);
   const float x = t - s.pw;
@@ -106,10 +116,9 @@ inline float triSawSample(uint32_t phase, uint32_t step, uint32_t threshold, con
   switch (row) {
     case kRising:
     case kRisingAlso:
-      return s.g + s.rise * ((x + x) - s.d);
     case kFalling:
     case kFallingAlso:
-      return s.g + s.fall * ((x + x) - s.d);
+      return triSawStraight<uint32_t, float>(phase, threshold, s);
     default:
       break;
   }
@@ -133,15 +142,19 @@ inline float triSawSample(uint32_t phase, uint32_t step, uint32_t threshold, con
 }
 
 // Pulse: +G while the phase is below pw, -G after; the mean over [t - d, t].
+template <class P, class T>
+[[gnu::always_inline]] inline T pulseStraight(P phase, uint32_t threshold, const Shape& s) {
+  return selectOf(belowOf(phase, P(threshold)), T(s.g), T(-s.g));
+}
+
 inline float pulseSample(uint32_t phase, uint32_t step, uint32_t threshold, const Shape& s) {
   const int row = crossingRow(phase, step, threshold);
   switch (row) {
     case kRising:
     case kRisingAlso:
-      return s.g;
     case kFalling:
     case kFallingAlso:
-      return -s.g;
+      return pulseStraight<uint32_t, float>(phase, threshold, s);
     default:
       break;
   }
@@ -161,17 +174,12 @@ inline float pulseSample(uint32_t phase, uint32_t step, uint32_t threshold, cons
 
 // sin(2 pi phase / 2^32) from the phase bits: fold the quarter-shifted phase
 // onto a half cycle and evaluate the polynomial on [-pi/2, pi/2).
-inline float sineWave(uint32_t phase) {
-  uint32_t u = phase + kQuarterCycle;
-  u ^= static_cast<uint32_t>(static_cast<int32_t>(u) >> 31);
-  const float f = static_cast<float>(static_cast<int32_t>(u >> 8)) * kPhaseFractionUnit;
-  const float y = kSinePi * (1.0f + f) - kSineThreeHalfPi;
-  return sinePoly(y);
-}
-
-inline float phaseModSample(uint32_t phase, float b, float g) {
-  const float t = phaseFraction(phase);
-  return g * sineApprox(kSineTwoPi * ((1.0f + t) + (b + b)));
+template <class P>
+[[gnu::always_inline]] inline auto sineWave(P phase) {
+  P u = phase + P(kQuarterCycle);
+  u = u ^ signMaskOf(u);
+  const auto f = toFloatOf(u >> 8) * kPhaseFractionUnit;
+  return sinePoly(kSinePi * (1.0f + f) - kSineThreeHalfPi);
 }
 
 // White noise in [-1, 1) from the generator's top 23 bits.
@@ -179,202 +187,75 @@ inline float noiseValue(uint32_t seed) {
   return 2.0f * (1.0f + phaseFraction(seed)) - 3.0f;
 }
 
-#if defined(__SSE2__)
-using F4 = __m128;
-using I4 = __m128i;
-
-inline F4 select4(I4 mask, F4 a, F4 b) {
-  const F4 m = _mm_castsi128_ps(mask);
-  return _mm_or_ps(_mm_and_ps(m, a), _mm_andnot_ps(m, b));
-}
-inline F4 select4(F4 m, F4 a, F4 b) {
-  return _mm_or_ps(_mm_and_ps(m, a), _mm_andnot_ps(m, b));
-}
-
-inline F4 fraction4(I4 phase) {
-  return _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(phase, 9)), _mm_set1_ps(kPhaseFractionUnit));
-}
-
-inline I4 phaseRamp4(uint32_t phase, uint32_t step) {
-  return _mm_setr_epi32(static_cast<int>(phase), static_cast<int>(phase + step),
-                        static_cast<int>(phase + 2 * step), static_cast<int>(phase + 3 * step));
-}
-
-template <Write W>
-inline F4 combine4(F4 b, F4 v) {
-  if constexpr (W == Write::Ring) {
-    return _mm_mul_ps(v, b);
-  } else if constexpr (W == Write::Replace) {
-    return v;
-  } else {
-    return _mm_add_ps(b, v);
+// The phase-driven waves, each with its value for one sample (`at`) and for
+// four samples that cross no corner (`straight`, on any phase type).
+struct TriSawWave {
+  static constexpr bool kCorners = true;
+  Shape s;
+  uint32_t step, threshold;
+  template <class P, class T>
+  [[gnu::always_inline]] T straight(P phase, T) const {
+    return triSawStraight<P, T>(phase, threshold, s);
   }
-}
-
-inline F4 sinePoly4(F4 y) {
-  const F4 y2 = _mm_mul_ps(y, y);
-  F4 p = _mm_add_ps(_mm_set1_ps(kSineC2), _mm_mul_ps(y2, _mm_set1_ps(kSineC3)));
-  p = _mm_add_ps(_mm_set1_ps(kSineC1), _mm_mul_ps(y2, p));
-  p = _mm_add_ps(_mm_set1_ps(1.0f), _mm_mul_ps(y2, p));
-  return _mm_mul_ps(y, p);
-}
-
-// Same as floorFast, four lanes.
-inline F4 floor4(F4 q) {
-  const F4 magnitude = _mm_and_ps(q, _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF)));
-  const F4 small = _mm_cmplt_ps(magnitude, _mm_set1_ps(8388608.0f));
-  const F4 f = _mm_cvtepi32_ps(_mm_cvttps_epi32(q));
-  const F4 floored = _mm_sub_ps(f, _mm_and_ps(_mm_cmpgt_ps(f, q), _mm_set1_ps(1.0f)));
-  return select4(small, floored, q);
-}
-
-// Same as sineApprox, four lanes.
-inline F4 sineApprox4(F4 x) {
-  const F4 twoPi = _mm_set1_ps(kSineTwoPi);
-  const F4 halfPi = _mm_set1_ps(kSineHalfPi);
-  const F4 r = _mm_sub_ps(x, _mm_mul_ps(twoPi, floor4(_mm_div_ps(x, twoPi))));
-  const F4 upper = select4(_mm_cmple_ps(r, _mm_set1_ps(kSineThreeHalfPi)),
-                           _mm_sub_ps(_mm_set1_ps(kSinePi), r), _mm_sub_ps(r, twoPi));
-  F4 y = select4(_mm_cmple_ps(r, halfPi), r, upper);
-  y = _mm_min_ps(y, halfPi);
-  y = _mm_max_ps(y, _mm_set1_ps(-kSineHalfPi));
-  return sinePoly4(y);
-}
-
-// Lanes whose sample crosses the threshold or the cycle end, as a bit mask.
-struct Crossings4 {
-  I4 bias, step, stepBiased, thresholdBiased;
-  Crossings4(uint32_t phaseStep, uint32_t threshold)
-      : bias(_mm_set1_epi32(INT32_MIN)),
-        step(_mm_set1_epi32(static_cast<int>(phaseStep))),
-        stepBiased(_mm_set1_epi32(static_cast<int>(phaseStep ^ 0x80000000u))),
-        thresholdBiased(_mm_set1_epi32(static_cast<int>(threshold ^ 0x80000000u))) {}
-  // Unsigned compares as signed compares of the sign-flipped values.
-  I4 below(I4 phase) const { return _mm_cmplt_epi32(_mm_xor_si128(phase, bias), thresholdBiased); }
-  int corners(I4 phase, I4 cur) const {
-    const I4 prev = below(_mm_sub_epi32(phase, step));
-    const I4 wrap = _mm_cmplt_epi32(_mm_xor_si128(phase, bias), stepBiased);
-    return _mm_movemask_ps(_mm_castsi128_ps(_mm_or_si128(wrap, _mm_xor_si128(prev, cur))));
-  }
+  float at(uint32_t phase, float) const { return triSawSample(phase, step, threshold, s); }
 };
-#endif
 
-template <Write W>
-void renderTriSaw(Oscillator& o, float* buf, int n) {
-  const Shape s = shapeOf(o);
+struct PulseWave {
+  static constexpr bool kCorners = true;
+  Shape s;
+  uint32_t step, threshold;
+  template <class P, class T>
+  [[gnu::always_inline]] T straight(P phase, T) const {
+    return pulseStraight<P, T>(phase, threshold, s);
+  }
+  float at(uint32_t phase, float) const { return pulseSample(phase, step, threshold, s); }
+};
+
+struct SineWave {
+  static constexpr bool kCorners = false;
+  float level;
+  template <class P, class T>
+  [[gnu::always_inline]] T straight(P phase, T) const {
+    return level * sineWave(phase);
+  }
+  float at(uint32_t phase, float b) const { return straight(phase, b); }
+};
+
+// The sine's phase moved by the buffer's signal b.
+struct PhaseModWave {
+  static constexpr bool kCorners = false;
+  float level;
+  template <class P, class T>
+  [[gnu::always_inline]] T straight(P phase, T b) const {
+    return level * sineApprox(kSineTwoPi * ((1.0f + phaseFraction(phase)) + (b + b)));
+  }
+  float at(uint32_t phase, float b) const { return straight(phase, b); }
+};
+
+// A phase-driven wave over the buffer, four samples at a time where no
+// sample of the four crosses a corner, one at a time elsewhere.
+template <Write W, class Wave>
+void renderWave(Oscillator& o, float* buf, int n, const Wave wave) {
   const uint32_t step = o.phaseStep;
   const uint32_t threshold = o.colourThreshold;
   uint32_t phase = o.phase;
   int i = 0;
 #if defined(__SSE2__)
-  const Crossings4 crossings(step, threshold);
-  const I4 advance = _mm_set1_epi32(static_cast<int>(4 * step));
-  const F4 g = _mm_set1_ps(s.g), pw = _mm_set1_ps(s.pw), d = _mm_set1_ps(s.d);
-  const F4 rise = _mm_set1_ps(s.rise), fall = _mm_set1_ps(s.fall);
-  I4 ph = phaseRamp4(phase, step);
-  for (; i + 4 <= n; i += 4) {
-    const I4 cur = crossings.below(ph);
-    if (crossings.corners(ph, cur) == 0) {
-      const F4 x = _mm_sub_ps(fraction4(ph), pw);
-      const F4 slope = select4(cur, rise, fall);
-      const F4 v = _mm_add_ps(g, _mm_mul_ps(slope, _mm_sub_ps(_mm_add_ps(x, x), d)));
-      _mm_storeu_ps(buf + i, combine4<W>(_mm_loadu_ps(buf + i), v));
-    } else {
-      for (int k = 0; k < 4; ++k) {
-        buf[i + k] = combine<W>(buf[i + k], triSawSample(phase + k * step, step, threshold, s));
+  PhaseLanes phases = phaseRamp(phase, step);
+  const PhaseLanes advance = PhaseLanes(kLaneCount * step);
+  for (; i + kLaneCount <= n; i += kLaneCount, phases = phases + advance) {
+    if (Wave::kCorners && anyOf(cornersOf(phases, step, threshold))) {
+      for (int k = 0; k < kLaneCount; ++k, phase += step) {
+        buf[i + k] = combine<W>(buf[i + k], wave.at(phase, buf[i + k]));
       }
+      continue;
     }
-    ph = _mm_add_epi32(ph, advance);
-    phase += 4 * step;
+    const Lanes b = loadLanes(buf + i);
+    storeLanes(buf + i, combine<W>(b, wave.straight(phases, b)));
+    phase += kLaneCount * step;
   }
 #endif
-  for (; i < n; ++i, phase += step) {
-    buf[i] = combine<W>(buf[i], triSawSample(phase, step, threshold, s));
-  }
-  o.phase = phase;
-}
-
-template <Write W>
-void renderPulse(Oscillator& o, float* buf, int n) {
-  const Shape s = shapeOf(o);
-  const uint32_t step = o.phaseStep;
-  const uint32_t threshold = o.colourThreshold;
-  uint32_t phase = o.phase;
-  int i = 0;
-#if defined(__SSE2__)
-  const Crossings4 crossings(step, threshold);
-  const I4 advance = _mm_set1_epi32(static_cast<int>(4 * step));
-  const F4 high = _mm_set1_ps(s.g), low = _mm_set1_ps(-s.g);
-  I4 ph = phaseRamp4(phase, step);
-  for (; i + 4 <= n; i += 4) {
-    const I4 cur = crossings.below(ph);
-    if (crossings.corners(ph, cur) == 0) {
-      _mm_storeu_ps(buf + i, combine4<W>(_mm_loadu_ps(buf + i), select4(cur, high, low)));
-    } else {
-      for (int k = 0; k < 4; ++k) {
-        buf[i + k] = combine<W>(buf[i + k], pulseSample(phase + k * step, step, threshold, s));
-      }
-    }
-    ph = _mm_add_epi32(ph, advance);
-    phase += 4 * step;
-  }
-#endif
-  for (; i < n; ++i, phase += step) {
-    buf[i] = combine<W>(buf[i], pulseSample(phase, step, threshold, s));
-  }
-  o.phase = phase;
-}
-
-template <Write W>
-void renderSine(Oscillator& o, float* buf, int n) {
-  const float level = o.level;
-  const uint32_t step = o.phaseStep;
-  uint32_t phase = o.phase;
-  int i = 0;
-#if defined(__SSE2__)
-  const I4 advance = _mm_set1_epi32(static_cast<int>(4 * step));
-  const I4 quarter = _mm_set1_epi32(static_cast<int>(kQuarterCycle));
-  const F4 g = _mm_set1_ps(level);
-  I4 ph = phaseRamp4(phase, step);
-  for (; i + 4 <= n; i += 4) {
-    I4 u = _mm_add_epi32(ph, quarter);
-    u = _mm_xor_si128(u, _mm_srai_epi32(u, 31));
-    const F4 f = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srli_epi32(u, 8)), _mm_set1_ps(kPhaseFractionUnit));
-    const F4 y = _mm_sub_ps(_mm_mul_ps(_mm_set1_ps(kSinePi), _mm_add_ps(_mm_set1_ps(1.0f), f)),
-                            _mm_set1_ps(kSineThreeHalfPi));
-    const F4 v = _mm_mul_ps(g, sinePoly4(y));
-    _mm_storeu_ps(buf + i, combine4<W>(_mm_loadu_ps(buf + i), v));
-    ph = _mm_add_epi32(ph, advance);
-  }
-  phase += static_cast<uint32_t>(i) * step;
-#endif
-  for (; i < n; ++i, phase += step) buf[i] = combine<W>(buf[i], level * sineWave(phase));
-  o.phase = phase;
-}
-
-template <Write W>
-void renderPhaseMod(Oscillator& o, float* buf, int n) {
-  const float level = o.level;
-  const uint32_t step = o.phaseStep;
-  uint32_t phase = o.phase;
-  int i = 0;
-#if defined(__SSE2__)
-  const I4 advance = _mm_set1_epi32(static_cast<int>(4 * step));
-  const F4 g = _mm_set1_ps(level);
-  const F4 one = _mm_set1_ps(1.0f);
-  const F4 twoPi = _mm_set1_ps(kSineTwoPi);
-  I4 ph = phaseRamp4(phase, step);
-  for (; i + 4 <= n; i += 4) {
-    const F4 b = _mm_loadu_ps(buf + i);
-    const F4 arg = _mm_mul_ps(twoPi, _mm_add_ps(_mm_add_ps(one, fraction4(ph)), _mm_add_ps(b, b)));
-    const F4 v = _mm_mul_ps(g, sineApprox4(arg));
-    _mm_storeu_ps(buf + i, combine4<W>(b, v));
-    ph = _mm_add_epi32(ph, advance);
-  }
-  phase += static_cast<uint32_t>(i) * step;
-#endif
-  for (; i < n; ++i, phase += step)
-    buf[i] = combine<W>(buf[i], phaseModSample(phase, buf[i], level));
+  for (; i < n; ++i, phase += step) buf[i] = combine<W>(buf[i], wave.at(phase, buf[i]));
   o.phase = phase;
 }
 
@@ -400,6 +281,7 @@ void renderNoise(Oscillator& o, float* buf, int n) {
   o.noiseBand = band;
 }
 
+// Left plus right of the stereo aux bus, a null bus read as silence.
 template <Write W>
 void renderAux(const Oscillator& o, float* buf, int n, const float* bus) {
   const float gain = o.level * kAuxGain;
@@ -408,17 +290,11 @@ void renderAux(const Oscillator& o, float* buf, int n, const float* bus) {
     return;
   }
   int i = 0;
-#if defined(__SSE2__)
-  const F4 g = _mm_set1_ps(gain);
-  for (; i + 4 <= n; i += 4) {
-    const F4 a = _mm_loadu_ps(bus + 2 * i);
-    const F4 b = _mm_loadu_ps(bus + 2 * i + 4);
-    const F4 left = _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0));
-    const F4 right = _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
-    const F4 v = _mm_mul_ps(g, _mm_add_ps(left, right));
-    _mm_storeu_ps(buf + i, combine4<W>(_mm_loadu_ps(buf + i), v));
+  for (; i + kLaneCount <= n; i += kLaneCount) {
+    const Lanes a = loadLanes(bus + 2 * i);
+    const Lanes b = loadLanes(bus + 2 * i + kLaneCount);
+    storeLanes(buf + i, combine<W>(loadLanes(buf + i), gain * (evenLanes(a, b) + oddLanes(a, b))));
   }
-#endif
   for (; i < n; ++i) buf[i] = combine<W>(buf[i], gain * (bus[2 * i] + bus[2 * i + 1]));
 }
 
@@ -435,15 +311,15 @@ void renderMode(Oscillator& o, OscMode mode, float* buf, int n, const float* aux
     case OscMode::Off:
       return;
     case OscMode::TriSaw:
-      return renderTriSaw<W>(o, buf, n);
+      return renderWave<W>(o, buf, n, TriSawWave{shapeOf(o), o.phaseStep, o.colourThreshold});
     case OscMode::Pulse:
-      return renderPulse<W>(o, buf, n);
+      return renderWave<W>(o, buf, n, PulseWave{shapeOf(o), o.phaseStep, o.colourThreshold});
     case OscMode::Sine:
-      return renderSine<W>(o, buf, n);
+      return renderWave<W>(o, buf, n, SineWave{o.level});
     case OscMode::Noise:
       return renderNoise<W>(o, buf, n);
     case OscMode::PhaseModSine:
-      return renderPhaseMod<W>(o, buf, n);
+      return renderWave<W>(o, buf, n, PhaseModWave{o.level});
     case OscMode::AuxInputA:
       return renderAux<W>(o, buf, n, auxA);
     case OscMode::AuxInputB:
