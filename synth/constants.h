@@ -4,6 +4,10 @@
 // that need them.
 #include <cstdint>
 
+// A parameter's full scale: patch bytes and modulated parameters read as
+// 0..kParamFullScale (a byte may exceed it).
+constexpr float kParamFullScale = 128.0f;
+
 constexpr int kMaxTickFrames = 280;               // work buffers hold one tick of at most this
 constexpr float kDenormGuard = 1.0f / 262144.0f;  // 2^-18, keeps recursive states out of denormals
 

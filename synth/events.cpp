@@ -7,7 +7,7 @@
 
 namespace {
 
-constexpr uint8_t kStatusBit = 0x80;
+constexpr uint8_t kStatusMask = 0x80;
 constexpr uint8_t kEndOfList = 0xFD;
 constexpr uint8_t kReset = 0xFF;
 constexpr uint8_t kSystemFirst = 0xF0;
@@ -156,7 +156,7 @@ void processEvents(SynthState& s, const uint8_t* list, size_t size) {
   Reader r{list, size, 0};
   while (!r.atEnd()) {
     const uint8_t byte = list[r.pos];
-    if (byte & kStatusBit) {
+    if (byte & kStatusMask) {
       s.runningStatus = byte;
       ++r.pos;
       if (byte == kReset) {
@@ -165,7 +165,7 @@ void processEvents(SynthState& s, const uint8_t* list, size_t size) {
       }
       if (byte >= kSystemFirst) continue;  // carries no data
     } else {
-      if (!(s.runningStatus & kStatusBit)) return;  // no status since initialisation
+      if (!(s.runningStatus & kStatusMask)) return;  // no status since initialisation
       if (s.runningStatus >= kSystemFirst) {
         ++r.pos;  // a data byte cannot belong to a system message: skip it
         continue;

@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr float kParamMax = static_cast<float>(kParamFullScale);
 constexpr float kCentre = 64.0f;
 constexpr float kSendScale = 0.6f;  // headroom of every send and of the main output
 
@@ -55,7 +54,7 @@ float sourceValue(int source, const Voice& v, const uint8_t* controls) {
 // of routes to one destination matters.
 void applyRoute(float& param, float source, uint8_t amount) {
   const float scaled = param + source * ((static_cast<float>(amount) - kCentre) / kCentre);
-  param = std::clamp(scaled, 0.0f, kParamMax);
+  param = std::clamp(scaled, 0.0f, kParamFullScale);
 }
 
 // Applies the routes whose destination lies in [first, first + count) to
@@ -78,7 +77,7 @@ void applyVoiceSettings(Voice& v, const float* p) {
   v.routing = roundToInt(p[kRouting]);
   v.retrigger = roundToInt(p[kRetrigger]);
   // An unmodulated pan byte may exceed 128; keep the square roots real.
-  const float x = std::clamp(p[kPan] / kParamMax, 0.0f, 1.0f);
+  const float x = std::clamp(p[kPan] / kParamFullScale, 0.0f, 1.0f);
   v.gainLeft = std::sqrt(1.0f - x);
   v.gainRight = std::sqrt(x);
   const float y = (p[kFilterBalance] - kCentre) / kCentre;
@@ -103,13 +102,13 @@ void setupVoiceUnits(Voice& v, const float* p, const SynthConstants& k) {
 }
 
 void applyChannelSettings(Channel& c, const float* p) {
-  c.mainGain = p[kVolume] / kParamMax * kSendScale;
-  c.auxReturnA = p[kAuxReturnA] / kParamMax;
-  c.auxReturnB = p[kAuxReturnB] / kParamMax;
-  c.auxSendA = p[kAuxSendA] / kParamMax * kSendScale;
-  c.auxSendB = p[kAuxSendB] / kParamMax * kSendScale;
-  c.reverbSend = p[kReverbSend] / kParamMax * kSendScale * c.mainGain;
-  c.delaySend = p[kDelaySend] / kParamMax * kSendScale * c.mainGain;
+  c.mainGain = p[kVolume] / kParamFullScale * kSendScale;
+  c.auxReturnA = p[kAuxReturnA] / kParamFullScale;
+  c.auxReturnB = p[kAuxReturnB] / kParamFullScale;
+  c.auxSendA = p[kAuxSendA] / kParamFullScale * kSendScale;
+  c.auxSendB = p[kAuxSendB] / kParamFullScale * kSendScale;
+  c.reverbSend = p[kReverbSend] / kParamFullScale * kSendScale * c.mainGain;
+  c.delaySend = p[kDelaySend] / kParamFullScale * kSendScale * c.mainGain;
   c.effectOrder = roundToInt(p[kEffectOrder]);
 }
 

@@ -3,8 +3,7 @@
 // and the tests. A patch is the voice parameters, the channel parameters,
 // polyphony, route count, then three bytes (source, amount, destination) per
 // modulation route. Every parameter byte reads as 0..kParamFullScale.
-
-constexpr int kParamFullScale = 128;  // a parameter's full scale (the byte may exceed it)
+#include "synth/constants.h"
 
 constexpr int kVoiceParamCount = 59;    // patch bytes 0..58
 constexpr int kChannelParamCount = 29;  // patch bytes 59..87

@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr float kParamMax = 128.0f;
-
 void clear(float* buffer, int count) {
   std::fill(buffer, buffer + count, 0.0f);
 }
@@ -65,7 +63,7 @@ void controlTick(SynthState& s) {
     tick(v.env[1], v.gate);
     tick(v.lfo[0]);
     tick(v.lfo[1]);
-    v.ampStep = (v.env[0].out / kParamMax - v.amp) * tickRecip;
+    v.ampStep = (v.env[0].out / kParamFullScale - v.amp) * tickRecip;
     if (v.env[0].stage == static_cast<int32_t>(EnvelopeStage::Off)) s.voiceChannel[voice] = -1;
   }
   for (int ch = 0; ch < kSynthChannels; ++ch) refreshChannel(s, ch);

@@ -46,7 +46,7 @@ bool usableRate(int sampleRate) {
 // One-pole coefficient ((byte + 1) / 128)^2, kept at most 1 so that bytes
 // above 127 cannot make the master cut filter unstable.
 float cutCoefficient(float byte) {
-  const float c = (byte + 1.0f) / 128.0f;
+  const float c = (byte + 1.0f) / kParamFullScale;
   return std::min(c * c, 1.0f);
 }
 

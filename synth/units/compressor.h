@@ -17,8 +17,8 @@ enum class CompressorDetector : int32_t {
   kStereoPeak = 2,  // peak per side
   kStereoRms = 3,   // RMS per side
 };
-constexpr int32_t kCompressorDetectorBits = 3;
-constexpr int32_t kCompressorBypassBit = 4;
+constexpr int32_t kCompressorDetectorMask = 3;
+constexpr int32_t kCompressorBypassMask = 4;
 
 struct Compressor {
   int32_t mode;          // bits 0-1: CompressorDetector; bit 2: bypass; higher bits ignored

@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr float kParamScale = 1.0f / 128.0f;  // parameter 0..128 to 0..1
 constexpr float kHalfPi = 1.5707963267948966f;
 // From here on the outer form of the arctangent rounds to pi/2 anyway; taking
 // pi/2 directly keeps huge and infinite inputs from turning into NaN.
@@ -147,11 +146,11 @@ void setup(Distortion& d, const float* p, const SynthConstants& k) {
     case DistMode::Off:
       break;
     case DistMode::Saturate:
-      d.outGain = amount * kParamScale / portableAtan(d.drive);
+      d.outGain = amount / kParamFullScale / portableAtan(d.drive);
       d.bias = (shape - 64.0f) * (1.0f / 64.0f) * d.drive;
       break;
     case DistMode::Clip:
-      d.outGain = amount * kParamScale;
+      d.outGain = amount / kParamFullScale;
       d.bias = (shape - 64.0f) * (1.0f / 64.0f) * d.drive;
       break;
     case DistMode::Crush: {
@@ -162,7 +161,8 @@ void setup(Distortion& d, const float* p, const SynthConstants& k) {
       break;
     }
     case DistMode::Decimate: {
-      const float rate = exp2Single(kDecimateOctaves * (amount - 128.0f) * kParamScale);
+      const float rate =
+          exp2Single(kDecimateOctaves * (amount - kParamFullScale) / kParamFullScale);
       // 2^31 * 2 wraps to 0 at amount 128: the held sample never changes.
       d.decimateStep = static_cast<uint32_t>(2 * std::llrint(rate * kPhaseHalf));
       break;

@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr float kParamRange = 128.0f;
 constexpr float kAttackOctaves = 0.09375f;          // attack step halves every 10.7 parameter steps
 constexpr float kAttackTopExponent = 7.0f;          // attack 0 adds 128: one tick
 constexpr float kFadeOctaves = -11.0f;              // decay and release span eleven octaves
@@ -13,7 +12,7 @@ constexpr float kSustainSlopeCentre = 64.0f;
 
 // 1 - 2^(-11 x / 128): 0 at x = 0 (jump at once), close to 1 at x = 128.
 float fadeFactor(float x) {
-  return 1.0f - exp2Single(kFadeOctaves * x / kParamRange);
+  return 1.0f - exp2Single(kFadeOctaves * x / kParamFullScale);
 }
 
 }  // namespace
@@ -28,7 +27,7 @@ void setup(Envelope& env, const float* e) {
   env.sustainLevel = e[2];
   env.sustainFactor = exp2Single((e[3] - kSustainSlopeCentre) * kSustainSlopeOctaves);
   env.releaseFactor = fadeFactor(e[4]);
-  env.gain = e[5] / kParamRange;
+  env.gain = e[5] / kParamFullScale;
 }
 
 void tick(Envelope& env, int gate) {
@@ -46,8 +45,8 @@ void tick(Envelope& env, int gate) {
   switch (stage) {
     case EnvelopeStage::Attack:
       level += env.attackStep;
-      if (level >= kEnvelopeMax) {
-        level = kEnvelopeMax;
+      if (level >= kParamFullScale) {
+        level = kParamFullScale;
         stage = EnvelopeStage::Decay;
       }
       break;
@@ -66,8 +65,8 @@ void tick(Envelope& env, int gate) {
       if (level <= kEnvelopeFloor) {
         level = 0.0f;
         stage = EnvelopeStage::Off;
-      } else if (level >= kEnvelopeMax) {
-        level = kEnvelopeMax;
+      } else if (level >= kParamFullScale) {
+        level = kParamFullScale;
       }
       break;
     case EnvelopeStage::Release:

@@ -1,13 +1,14 @@
 #pragma once
 // Envelope: attack, decay, sustain (with slope) and release, stepped once per
-// control tick. Output 0..128 in parameter units.
+// control tick. Output 0..kParamFullScale, in parameter units.
 #include <cstdint>
+
+#include "synth/constants.h"
 
 enum class EnvelopeStage : int32_t { Off = 0, Attack = 1, Decay = 2, Sustain = 3, Release = 4 };
 
 // A decaying level at or below this counts as ended: 2^-13.
 constexpr float kEnvelopeFloor = 0.0001220703125f;
-constexpr float kEnvelopeMax = 128.0f;
 
 struct Envelope {
   float out;            // output of the last tick: level x gain

@@ -12,9 +12,8 @@ namespace {
 
 // The per-sample steps below are inlined into every render loop whatever the
 // size of this file: a call per sample would cost a fifth of the speed.
-constexpr float kParamScale = 1.0f / 128.0f;  // parameter 0..128 to 0..1
-constexpr float kCutoffOctaves = 10.0f;       // cutoff range below the oversampled rate
-constexpr int32_t kFirstFourPoleType = 6;     // rounded types 6..127 set up the four-pole kind
+constexpr float kCutoffOctaves = 10.0f;    // cutoff range below the oversampled rate
+constexpr int32_t kFirstFourPoleType = 6;  // rounded types 6..127 set up the four-pole kind
 
 // The state-variable step is stable while f^2 + 2fq < 4. At 44,100 Hz the
 // cutoff never reaches the limit; lower sample rates scale f up past it, so
@@ -32,7 +31,7 @@ constexpr float kSaturationLimit = 1.41421356f;
 void setupStateVariable(Filter& f, float cutoff, float resonance) {
   // Resonance past 128 would make the damping negative and the filter grow
   // without bound; it stays at the self-oscillating edge instead.
-  const float damp = std::max(1.0f - resonance * kParamScale, 0.0f);
+  const float damp = std::max(1.0f - resonance / kParamFullScale, 0.0f);
   const float limit = (std::sqrt(damp * damp + 4.0f) - damp) * kStateVariableMargin;
   f.freq = std::min(cutoff, limit);
   f.damp = damp;
@@ -44,7 +43,8 @@ void setupFourPole(Filter& f, float cutoff, float resonance) {
   const float inv = 1.0f - k;
   f.poleGain = p;
   f.poleFeedback = 1.0f - 2.0f * p;
-  f.resonance = 4.0f * (resonance * kParamScale) * (1.0f + 0.5f * inv * (5.6f * (inv * inv) + k));
+  f.resonance =
+      4.0f * (resonance / kParamFullScale) * (1.0f + 0.5f * inv * (5.6f * (inv * inv) + k));
 }
 
 // The state-variable output is a weighted sum (wh * high + wb * band) + wl * low
@@ -330,7 +330,7 @@ void reset(Filter& f) {
 
 void setup(Filter& f, const float* t, const SynthConstants& k) {
   f.type = roundToInt(t[0]);
-  const float cutoff = exp2Single(kCutoffOctaves * (t[1] * kParamScale - 1.0f)) * k.rateScale;
+  const float cutoff = exp2Single(kCutoffOctaves * (t[1] / kParamFullScale - 1.0f)) * k.rateScale;
   // A rounded type that reads as negative in eight bits counts as below 6.
   if (static_cast<int8_t>(f.type) < kFirstFourPoleType) {
     setupStateVariable(f, cutoff, t[2]);

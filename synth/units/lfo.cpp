@@ -4,7 +4,6 @@
 
 namespace {
 
-constexpr float kParamRange = 128.0f;
 constexpr float kRateOctaves = 10.0f;          // rate 0..128 spans ten octaves
 constexpr float kFastestStep = 1073741824.0f;  // 2^30: four ticks per cycle at rate 128
 constexpr float kSquareHigh = 1.0f - kPhaseFractionUnit;
@@ -18,7 +17,7 @@ float unitWave(Lfo& lfo, uint32_t p) {
   switch (static_cast<LfoWave>(lfo.wave & kLfoWaveMask)) {
     case LfoWave::Triangle: {
       uint32_t q = p << 1;
-      if (p & kHalfCycle) q = ~q;
+      if (p >= kHalfCycle) q = ~q;
       return phaseFraction(q);
     }
     case LfoWave::Square:
@@ -46,9 +45,9 @@ void setup(Lfo& lfo, const float* l) {
   lfo.wave = roundToInt(l[0]);
   lfo.keySync = roundToInt(l[1]);
   lfo.oneShot = roundToInt(l[2]);
-  lfo.rateStep = static_cast<uint32_t>(
-      roundToInt(exp2Single(kRateOctaves * (l[3] - kParamRange) / kParamRange) * kFastestStep));
-  lfo.startPhase = halfCycleToPhase(l[4] / kParamRange);
+  lfo.rateStep = static_cast<uint32_t>(roundToInt(
+      exp2Single(kRateOctaves * (l[3] - kParamFullScale) / kParamFullScale) * kFastestStep));
+  lfo.startPhase = halfCycleToPhase(l[4] / kParamFullScale);
   const float depth = l[6];
   switch (static_cast<Polarity>(roundToInt(l[5]))) {
     case Polarity::Inverted:

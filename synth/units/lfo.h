@@ -3,6 +3,8 @@
 // -depth and +depth in parameter units.
 #include <cstdint>
 
+#include "synth/constants.h"
+
 enum class LfoWave : int32_t { Saw = 0, Triangle = 1, Square = 2, Sine = 3, SampleHold = 4 };
 
 constexpr int32_t kLfoWaveMask = 7;              // waves 5, 6 and 7 play as Saw

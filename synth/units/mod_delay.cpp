@@ -115,11 +115,12 @@ void setup(ModDelay& d, const float* m, const SynthConstants& k) {
   d.delayRight = roundToInt(m[3] * z);
 
   // Steps beyond 2^31 occur only at low sample rates; the phase wraps mod 2^32.
-  const float rate = exp2Single(10.0f * (m[4] / 128.0f - 1.0f)) * kLfoBaseStep * k.rateScale;
+  const float rate =
+      exp2Single(10.0f * (m[4] / kParamFullScale - 1.0f)) * kLfoBaseStep * k.rateScale;
   d.lfoStep = static_cast<uint32_t>(std::llrint(rate));
 
-  d.depth = roundToInt(m[5] / 128.0f * kMaxDepth);
-  const long long half = std::llrint((m[6] - 64.0f) / 128.0f * 2147483648.0f);
+  d.depth = roundToInt(m[5] / kParamFullScale * kMaxDepth);
+  const long long half = std::llrint((m[6] - 64.0f) / kParamFullScale * 2147483648.0f);
   d.lfoOffset = static_cast<uint32_t>(2 * half);
 }
 

@@ -14,7 +14,6 @@
 namespace {
 
 constexpr uint32_t kNoiseSeeds[3] = {0xDEADBEEFu, 0xBAADF00Du, 0xD3ADC0DEu};
-constexpr float kParamRange = 128.0f;           // parameters run 0..128
 constexpr float kParamCentre = 64.0f;           // centre of transpose and fine tune
 constexpr float kCentreNote = 60.0f;            // note that plays at BasePhaseStep
 constexpr float kSemitone = 0.0833333358f;      // 1/12 to single precision
@@ -41,22 +40,22 @@ inline T combine(T b, T v) {
 // current phase lies below the threshold. "Wrapped" is phase < step, which is
 // both the carry of the addition that produced the phase and, for the first
 // sample of a call, the borrow of phase - step.
-enum CrossingRow : int {
-  kFalling = 0,        // falling part only
-  kBreak = 1,          // crossed the threshold
-  kWrapThenBreak = 2,  // cycle end, then the threshold
-  kFallingAlso = 3,    // cannot occur; treated as falling
-  kRisingAlso = 4,     // cannot occur; treated as rising
-  kRising = 5,         // rising part only
-  kWrap = 6,           // crossed the cycle end
-  kBreakThenWrap = 7,  // the threshold, then the cycle end
+enum class CrossingRow : int {
+  Falling = 0,        // falling part only
+  Break = 1,          // crossed the threshold
+  WrapThenBreak = 2,  // cycle end, then the threshold
+  FallingAlso = 3,    // cannot occur; treated as falling
+  RisingAlso = 4,     // cannot occur; treated as rising
+  Rising = 5,         // rising part only
+  Wrap = 6,           // crossed the cycle end
+  BreakThenWrap = 7,  // the threshold, then the cycle end
 };
 
-inline int crossingRow(uint32_t phase, uint32_t step, uint32_t threshold) {
+inline CrossingRow crossingRow(uint32_t phase, uint32_t step, uint32_t threshold) {
   const int prev = (phase - step) < threshold;
   const int wrap = phase < step;
   const int cur = phase < threshold;
-  return prev | (wrap << 1) | (cur << 2);
+  return static_cast<CrossingRow>(prev | (wrap << 1) | (cur << 2));
 }
 
 // Per-call constants of the band-averaged shapes, from the 23-bit fractions of
@@ -112,12 +111,12 @@ template <class P, class T>
 inline float triSawSample(uint32_t phase, uint32_t step, uint32_t threshold, const Shape& s) {
   const float t = phaseFraction(phase);
   const float x = t - s.pw;
-  const int row = crossingRow(phase, step, threshold);
+  const CrossingRow row = crossingRow(phase, step, threshold);
   switch (row) {
-    case kRising:
-    case kRisingAlso:
-    case kFalling:
-    case kFallingAlso:
+    case CrossingRow::Rising:
+    case CrossingRow::RisingAlso:
+    case CrossingRow::Falling:
+    case CrossingRow::FallingAlso:
       return triSawStraight<uint32_t, float>(phase, threshold, s);
     default:
       break;
@@ -126,17 +125,17 @@ inline float triSawSample(uint32_t phase, uint32_t step, uint32_t threshold, con
   // is also what the formulas below tend to as d shrinks.
   if (s.pointSample) return t < s.pw ? s.rise * (t + t) - s.g : s.g + s.fall * (x + x);
   switch (row) {
-    case kBreak: {
+    case CrossingRow::Break: {
       const float xd = x - s.d;
       return s.g + (s.fall * (x * x) - s.rise * (xd * xd)) * s.invD;
     }
-    case kWrap: {
+    case CrossingRow::Wrap: {
       const float e = (1.0f + x) - s.d;
       return s.g - ((s.fall * (e * e) - s.rise * (x * x)) + s.g) * s.invD;
     }
-    case kWrapThenBreak:
+    case CrossingRow::WrapThenBreak:
       return s.g - (s.fallSpan * (((x + x) + 1.0f) - s.d) + s.g) * s.invD;
-    default:  // kBreakThenWrap
+    default:  // BreakThenWrap
       return s.g - (s.riseSpan * (((x + x) + 1.0f) - s.d) + s.g) * s.invD;
   }
 }
@@ -148,12 +147,12 @@ template <class P, class T>
 }
 
 inline float pulseSample(uint32_t phase, uint32_t step, uint32_t threshold, const Shape& s) {
-  const int row = crossingRow(phase, step, threshold);
+  const CrossingRow row = crossingRow(phase, step, threshold);
   switch (row) {
-    case kRising:
-    case kRisingAlso:
-    case kFalling:
-    case kFallingAlso:
+    case CrossingRow::Rising:
+    case CrossingRow::RisingAlso:
+    case CrossingRow::Falling:
+    case CrossingRow::FallingAlso:
       return pulseStraight<uint32_t, float>(phase, threshold, s);
     default:
       break;
@@ -161,13 +160,13 @@ inline float pulseSample(uint32_t phase, uint32_t step, uint32_t threshold, cons
   const float t = phaseFraction(phase);
   if (s.pointSample) return t < s.pw ? s.g : -s.g;
   switch (row) {
-    case kBreak:
+    case CrossingRow::Break:
       return s.g + (2.0f * (s.pw - t)) * s.gInvD;
-    case kWrap:
+    case CrossingRow::Wrap:
       return (2.0f * t) * s.gInvD - s.g;
-    case kWrapThenBreak:
+    case CrossingRow::WrapThenBreak:
       return s.pulseU;
-    default:  // kBreakThenWrap
+    default:  // BreakThenWrap
       return s.pulseV;
   }
 }
@@ -339,13 +338,13 @@ void reset(Oscillator& osc, int index) {
 void setup(Oscillator& osc, const float* p, const SynthConstants& k) {
   osc.mode = roundToInt(p[0]);
   osc.flags = roundToInt(p[1]);
-  osc.pitchOffset = (p[2] - kParamCentre) + (p[3] - kParamCentre) / kParamRange;
-  const float colour = p[4] / kParamRange;
+  osc.pitchOffset = (p[2] - kParamCentre) + (p[3] - kParamCentre) / kParamFullScale;
+  const float colour = p[4] / kParamFullScale;
   osc.colourThreshold = halfCycleToPhase(colour);
   // A colour past 128 would make the damping negative: the noise filter
   // would grow without bound.
   osc.noiseDamping = std::max(1.0f - std::sqrt(colour), 0.0f);
-  osc.level = p[5] / kParamRange;
+  osc.level = p[5] / kParamFullScale;
   updatePitch(osc, k);
 }
 
@@ -356,7 +355,7 @@ void updatePitch(Oscillator& osc, const SynthConstants& k) {
   const float q = osc.noiseDamping;
   const float stable = (std::sqrt(q * q + 4.0f) - q) * kNoiseStabilityMargin;
   osc.noiseFrequency = std::min(
-      exp2Single(kNoiseOctaves * (offset - kParamCentre) / kParamRange) * k.rateScale, stable);
+      exp2Single(kNoiseOctaves * (offset - kParamCentre) / kParamFullScale) * k.rateScale, stable);
   // A step that overflows the signed range rounds to 2^31: half a cycle per sample.
   osc.phaseStep = static_cast<uint32_t>(
       roundToInt(k.basePhaseStep * exp2Single(((osc.pitch + offset) - kCentreNote) * kSemitone)));
@@ -365,7 +364,7 @@ void updatePitch(Oscillator& osc, const SynthConstants& k) {
 void render(Oscillator& osc, float* buffer, int count, const float* auxA, const float* auxB) {
   if (count <= 0 || buffer == nullptr) return;
   const auto mode = static_cast<OscMode>(osc.mode & kOscModeMask);
-  if ((osc.flags & kOscRingFlag) != 0) {
+  if ((osc.flags & kOscRingMask) != 0) {
     renderMode<Write::Ring>(osc, mode, buffer, count, auxA, auxB);
   } else if (addsToBuffer(mode)) {
     renderMode<Write::Add>(osc, mode, buffer, count, auxA, auxB);

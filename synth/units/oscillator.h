@@ -18,7 +18,7 @@ enum class OscMode : int32_t {
 };
 
 constexpr int32_t kOscModeMask = 7;  // only the low three bits select the mode
-constexpr int32_t kOscRingFlag = 1;  // flags bit 0: multiply the buffer instead of adding
+constexpr int32_t kOscRingMask = 1;  // flags bit 0: multiply the buffer instead of adding
 
 struct Oscillator {
   int32_t mode;              // OscMode in the low three bits

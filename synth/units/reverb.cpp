@@ -163,10 +163,10 @@ void setup(Reverb& r, const float* g, const SynthConstants& k) {
   for (int i = 0; i < kReverbAllPasses; ++i) r.allPassGain[i] = portablePow(kAllPassBase[i], t);
   // One-pole coefficients beyond 1 overshoot and, inside the feedback of the
   // combs, diverge: settings past 128 stay at the strongest stable value.
-  r.damping = std::min(g[1] / 128.0f * k.rateScale, 1.0f);
-  const float cut = g[2] / 128.0f;
+  r.damping = std::min(g[1] / kParamFullScale * k.rateScale, 1.0f);
+  const float cut = g[2] / kParamFullScale;
   r.lowCut = std::min(cut * cut * cut * cut * k.rateScale, 1.0f);
-  r.inputGain = g[3] / 128.0f;
+  r.inputGain = g[3] / kParamFullScale;
 }
 
 void render(Reverb& r, const float* bus, float* master, int frames) {
