@@ -372,11 +372,6 @@ void renderSerial(Filter* const* stages, int stageCount, float* buf, int count) 
   renderSerialLanes(chain, &n, 1, &buf, count);
 }
 
-bool hasActiveStage(Filter* const* stages, int stageCount) {
-  Filter* active[kMaxSerialFilters];
-  return activeStages(stages, stageCount, active) > 0;
-}
-
 int serialKindsKey(Filter* const* stages, int stageCount) {
   static_assert(kKindCount * kKindCount * kKindCount * kKindCount < 1 << 16,
                 "kinds of a chain fit the key");
@@ -385,10 +380,6 @@ int serialKindsKey(Filter* const* stages, int stageCount) {
   int key = 1;  // leading digit, so that chains of different lengths differ
   for (int i = 0; i < n; ++i) key = key * kKindCount + static_cast<int>(kindOf(*active[i]));
   return key;
-}
-
-bool sameSerialKinds(Filter* const* a, int aCount, Filter* const* b, int bCount) {
-  return serialKindsKey(a, aCount) == serialKindsKey(b, bCount);
 }
 
 void renderSerialLanes(Filter* const (*chains)[kMaxSerialFilters], const int* stageCounts,

@@ -57,21 +57,16 @@ void renderPair(Filter& a, const float* inA, float* outA, Filter& b, const float
 // the same as rendering stages[0], stages[1], ... in turn. Off stages drop out.
 void renderSerial(Filter* const* stages, int stageCount, float* buf, int count);
 
-// Whether two chains of filters in series (Off stages dropping out) run the
-// same kinds of step in the same order, so that they can share the lanes of
-// renderSerialLanes. Types of one kind (the five state-variable outputs, say)
-// mix freely.
-bool sameSerialKinds(Filter* const* a, int aCount, Filter* const* b, int bCount);
-// The same comparison as a number: chains with equal keys share lanes. Key 1
-// means no stage runs.
+// The kinds of step of a chain of filters in series (Off stages dropping
+// out) as a number: chains with equal keys run the same kinds in the same
+// order and can share the lanes of renderSerialLanes. Types of one kind (the
+// five state-variable outputs, say) mix freely. Key 1 means no stage runs.
 int serialKindsKey(Filter* const* stages, int stageCount);
 
 // The filter chains of up to kMaxLaneVoices voices side by side, one voice
 // per lane: the same samples, bit for bit, as renderSerial on each chain, in about
 // the time of one. chains[l] holds lane l's stageCounts[l] stages, kinds
-// matching across lanes by sameSerialKinds, rendering in place on bufs[l].
+// with equal serialKindsKey, rendering in place on bufs[l].
 // Spare lanes (from laneCount up) run copies of lane 0 and are dropped.
 void renderSerialLanes(Filter* const (*chains)[kMaxSerialFilters], const int* stageCounts,
                        int laneCount, float* const* bufs, int count);
-// Whether a chain has a stage that is not Off.
-bool hasActiveStage(Filter* const* stages, int stageCount);

@@ -16,15 +16,6 @@ inline float exp2Single(float x) {
   return portableExp2(x);
 }
 
-// The two scaled forms the units use to map a 0..1 parameter onto a
-// ten- or eleven-octave range: 2^(10 (x - 1)) and 2^(11 (x - 1)).
-inline float exp2Range10(float x) {
-  return exp2Single(10.0f * (x - 1.0f));
-}
-inline float exp2Range11(float x) {
-  return exp2Single(11.0f * (x - 1.0f));
-}
-
 // Rounds to the nearest integer, ties to even (current rounding mode, which
 // the entry points set to round-to-nearest). A value that does not fit a
 // signed 32-bit integer (or NaN) gives INT32_MIN, the bit pattern 2^31, so

@@ -188,26 +188,20 @@ inline float noiseValue(uint32_t seed) {
 
 // The phase-driven waves, each with its value for one sample (`at`) and for
 // four samples that cross no corner (`straight`, on any phase type).
-struct TriSawWave {
+template <bool kPulse>
+struct ShapeWave {
   static constexpr bool kCorners = true;
   Shape s;
   uint32_t step, threshold;
   template <class P, class T>
   [[gnu::always_inline]] T straight(P phase, T) const {
+    if constexpr (kPulse) return pulseStraight<P, T>(phase, threshold, s);
     return triSawStraight<P, T>(phase, threshold, s);
   }
-  float at(uint32_t phase, float) const { return triSawSample(phase, step, threshold, s); }
-};
-
-struct PulseWave {
-  static constexpr bool kCorners = true;
-  Shape s;
-  uint32_t step, threshold;
-  template <class P, class T>
-  [[gnu::always_inline]] T straight(P phase, T) const {
-    return pulseStraight<P, T>(phase, threshold, s);
+  float at(uint32_t phase, float) const {
+    return kPulse ? pulseSample(phase, step, threshold, s)
+                  : triSawSample(phase, step, threshold, s);
   }
-  float at(uint32_t phase, float) const { return pulseSample(phase, step, threshold, s); }
 };
 
 struct SineWave {
@@ -310,9 +304,9 @@ void renderMode(Oscillator& o, OscMode mode, float* buf, int n, const float* aux
     case OscMode::Off:
       return;
     case OscMode::TriSaw:
-      return renderWave<W>(o, buf, n, TriSawWave{shapeOf(o), o.phaseStep, o.colourThreshold});
+      return renderWave<W>(o, buf, n, ShapeWave<false>{shapeOf(o), o.phaseStep, o.colourThreshold});
     case OscMode::Pulse:
-      return renderWave<W>(o, buf, n, PulseWave{shapeOf(o), o.phaseStep, o.colourThreshold});
+      return renderWave<W>(o, buf, n, ShapeWave<true>{shapeOf(o), o.phaseStep, o.colourThreshold});
     case OscMode::Sine:
       return renderWave<W>(o, buf, n, SineWave{o.level});
     case OscMode::Noise:
