@@ -157,50 +157,6 @@ TEST(Compressor, AttackAndReleaseSetHowFastTheGainMoves) {
   }
 }
 
-TEST(Compressor, LookaheadDelaysTheSignalByOneMoreThanItsLength) {
-  struct Case {
-    float ms;
-    int delay;
-  };
-  // 44.1 samples per ms; settings past the longest line are held at it.
-  for (const Case cs : {Case{0, 1}, Case{10, 442}, Case{128, 5646}, Case{255, 5646}}) {
-    Rig rig;
-    Settings s = detector(1, 1);
-    s.p[3] = cs.ms;
-    rig.set(s);
-    std::vector<float> b(2 * 6000, 0.0f);
-    b[0] = b[1] = 0.1f;  // under the threshold: gain stays 1
-    rig.run(b);
-    int at = 0;
-    for (int i = 0; i < 6000; ++i)
-      if (std::fabs(b[2 * i]) > std::fabs(b[2 * at])) at = i;
-    EXPECT_EQ(at, cs.delay) << cs.ms << " ms";
-    EXPECT_NEAR(b[2 * at], 0.1f, 1e-6f);
-    EXPECT_NEAR(b[2 * at + 1], 0.1f, 1e-6f);
-  }
-}
-
-TEST(Compressor, OutputLevelAndAutomaticMakeUp) {
-  struct Case {
-    float makeUp, level, gain;
-  };
-  // Make-up on keeps the signal scaled by 1 / threshold (4 here); each 16
-  // steps of output level double or halve it.
-  for (const Case cs : {Case{0, 64, 1.0f}, Case{0, 80, 2.0f}, Case{0, 48, 0.5f}, Case{1, 64, 4.0f},
-                        Case{1, 48, 2.0f}}) {
-    Rig rig;
-    Settings s = detector(2, 1);
-    s.p[2] = cs.makeUp;
-    s.p[8] = cs.level;
-    rig.set(s);
-    const auto in = sine(kRate, 0.02f, 0.02f);
-    auto out = in;
-    rig.run(out);
-    EXPECT_NEAR(rmsOf(out, kRate / 2, kRate, 2, 0), cs.gain * rmsOf(in, kRate / 2, kRate, 2, 0),
-                0.005f * cs.gain * rmsOf(in, kRate / 2, kRate, 2, 0));
-  }
-}
-
 // Deterministic noise for loud passages.
 std::vector<float> noise(int frames, float level, uint32_t seed) {
   std::vector<float> b(2 * static_cast<size_t>(frames));

@@ -1,8 +1,6 @@
-// Modulated delay: tap distances, wrap-around, wet/dry, feedback, the global
-// form and the frozen state while wet is 0.
+// Modulated delay: tap distances, wrap-around, feedback and the global form.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -74,23 +72,6 @@ TEST(ModDelay, TapsLieAtTheirDistances) {
   }
 }
 
-TEST(ModDelay, WetBalanceSetsPolarityAndDryPart) {
-  struct Case {
-    float m0, dryAt0, wetAtTap;
-  };
-  for (const Case c :
-       {Case{0, 0.0f, -1.0f}, Case{128, 0.0f, 1.0f}, Case{96, 0.5f, 0.5f}, Case{32, 0.5f, -0.5f}}) {
-    DelayRig rig(kChannelDelayMask);
-    DelayParams p = fixedTaps(4, 4);
-    p.m[0] = c.m0;
-    rig.set(p);
-    auto b = impulse(64, 1.0f, 1.0f);
-    render(rig.d, b.data(), 64);
-    EXPECT_NEAR(b[1], c.dryAt0, 1e-4f) << "m0 " << c.m0;
-    EXPECT_NEAR(b[2 * 32 + 1], c.wetAtTap, 1e-4f) << "m0 " << c.m0;
-  }
-}
-
 TEST(ModDelay, FeedbackRepeatsTheEchoWithDecayingLevel) {
   DelayRig rig(kChannelDelayMask);
   DelayParams p = fixedTaps(10, 10);
@@ -112,44 +93,6 @@ TEST(ModDelay, FeedbackRepeatsTheEchoWithDecayingLevel) {
   render(neg.d, c.data(), 400);
   EXPECT_NEAR(c[2 * 160 + 1], -0.5f, 1e-4f);
   EXPECT_NEAR(c[2 * 240 + 1], 0.25f, 1e-4f);
-}
-
-TEST(ModDelay, WetZeroLeavesTheSignalAndFreezesTheDelay) {
-  DelayParams moving = fixedTaps(30, 40);
-  moving.m[1] = 100;  // feedback
-  moving.m[4] = 100;  // LFO running
-  moving.m[5] = 20;   // and sweeping
-  DelayParams off = moving;
-  off.m[0] = 64;  // wet exactly 0
-
-  std::vector<float> first(2 * 300), later(2 * 1500), pause(2 * 5000);
-  for (size_t i = 0; i < first.size(); ++i) first[i] = std::sin(0.05f * static_cast<float>(i));
-  for (size_t i = 0; i < pause.size(); ++i) pause[i] = std::cos(0.3f * static_cast<float>(i));
-
-  // Reference: the passage, then straight on.
-  DelayRig a(kChannelDelayMask);
-  a.set(moving);
-  auto fa = first;
-  render(a.d, fa.data(), 300);
-  auto la = later;
-  render(a.d, la.data(), 1500);
-
-  // The same with a long pause at wet 0 in between.
-  DelayRig b(kChannelDelayMask);
-  b.set(moving);
-  auto fb = first;
-  render(b.d, fb.data(), 300);
-  b.set(off);
-  auto pb = pause;
-  render(b.d, pb.data(), 5000);
-  EXPECT_EQ(pb, pause);  // not even the guard offset is added
-  b.set(moving);
-  auto lb = later;
-  render(b.d, lb.data(), 1500);
-
-  // The tail resumes exactly where it stopped: lines, position and LFO kept.
-  EXPECT_EQ(la, lb);
-  EXPECT_GT(*std::max_element(lb.begin(), lb.end()), 0.1f);
 }
 
 TEST(ModDelay, GlobalFormAddsOnlyTheDelayedBusToBothSides) {

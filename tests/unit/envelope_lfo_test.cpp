@@ -1,5 +1,5 @@
 // Envelopes and LFOs: stage timing in ticks, curve shapes, gate handling,
-// LFO waves, key sync, one-shot holding, polarity and sample-and-hold draws.
+// LFO waves, key sync and one-shot holding.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -78,7 +78,9 @@ TEST(Envelope, StagesTakeTheirNumberOfTicks) {
   for (const auto& c : cases) {
     Envelope e = makeEnv(c.p);
     EXPECT_NEAR(ticksUntil(e, c.until, c.gateTicks), c.ticks, c.tolerance) << c.what;
-    if (c.until == EnvelopeStage::Off) EXPECT_EQ(e.out, 0.0f) << c.what;
+    if (c.until == EnvelopeStage::Off) {
+      EXPECT_EQ(e.out, 0.0f) << c.what;
+    }
   }
 }
 
@@ -207,37 +209,6 @@ TEST(Lfo, OneShotHoldsAtTheEndOfTheCycle) {
     tick(l);
     EXPECT_EQ(l.out, 0.0f) << c.wave;
   }
-}
-
-TEST(Lfo, SampleHoldDrawsOnEachWrap) {
-  LfoParams p{.wave = 4, .rate = 128};  // four ticks per cycle
-  Lfo l = makeLfo(p, 99);
-  const std::vector<float> s = ticks(l, 64);
-  int changes = 0;
-  for (int i = 1; i < 64; ++i) {
-    if (s[i] != s[i - 1]) {
-      ++changes;
-      EXPECT_EQ(i % 4, 0) << i;  // only at the tick after a wrap
-    }
-    EXPECT_GE(s[i], 0.0f);
-    EXPECT_LT(s[i], 64.0f);
-  }
-  EXPECT_GE(changes, 14);
-
-  // A key-synced note start draws a new value at the next tick.
-  p.keySync = 1;
-  Lfo synced = makeLfo(p, 99);
-  ticks(synced, 3);
-  const float before = synced.out;
-  noteStart(synced);
-  tick(synced);
-  EXPECT_NE(synced.out, before);
-
-  // The seed source decides the sequence: equal seeds repeat it.
-  Lfo same = makeLfo(p, 99), other = makeLfo(p, 100);
-  const std::vector<float> a = ticks(same, 64), b = ticks(other, 64);
-  EXPECT_EQ(a, s);
-  EXPECT_NE(b, s);
 }
 
 }  // namespace

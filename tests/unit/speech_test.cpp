@@ -139,17 +139,8 @@ double resonatorFrequency(const float* abc) {
   return std::acos(abc[1] / (2.0 * r)) * kRate / kTwoPi;
 }
 
-// Gain of a resonator at 0 Hz, which its level sets.
-double resonatorGain(const float* abc) {
-  return abc[0] / (1.0 - static_cast<double>(abc[1]) - abc[2]);
-}
-
 const float* resonator(const float* values, int index) {
   return values + 3 * index;
-}
-
-double levelToGain(double level) {
-  return std::exp2((level - 70.0) / 6.0);
 }
 
 // --- reading texts ----------------------------------------------------------
@@ -165,13 +156,10 @@ TEST(SpeechText, PhonemesHoldTheirFramesForTheirUnits) {
   } cases[] = {
       {"3aa m", 136, {{4, 135}, {18, 1}}},  // the multiplier holds the frame
       {"shaa", 81, {{55, 36}, {4, 45}}},
-      {"SHaa", 81, {{55, 36}, {4, 45}}},
       {"sHAA", 81, {{55, 36}, {4, 45}}},
       {"saa", 36, {{54, 36}}},
       // Unmatched characters play the pause.
-      {" aa", 60, {{18, 15}, {4, 45}}},
       {"#aa", 60, {{18, 15}, {4, 45}}},
-      {"xaa", 60, {{18, 15}, {4, 45}}},
       {"\200aa", 60, {{18, 15}, {4, 45}}},
       {"2!aa", 75, {{18, 30}, {4, 45}}},  // digits before a marker: the pause, no wait
       // At the end the text starts again without a gap; digits with no name
@@ -185,24 +173,6 @@ TEST(SpeechText, PhonemesHoldTheirFramesForTheirUnits) {
     EXPECT_EQ(frameRuns(*s, c.ticks), c.runs) << c.text;
     EXPECT_EQ(s->waitNoteOn, 0) << c.text;
   }
-}
-
-TEST(SpeechText, MarkersWaitForTheirOwnNoteEvent) {
-  Speaker s({"aa!iy_m"});
-  EXPECT_EQ(frameRuns(*s, 45), (Runs{{4, 45}}));
-  // At "!" the text stands still on the last vowel, however long it waits.
-  EXPECT_EQ(frameRuns(*s, 500), (Runs{{4, 500}}));
-  EXPECT_EQ(s->waitNoteOn, 1);
-  speechNoteOff(*s);  // the wrong event
-  EXPECT_EQ(frameRuns(*s, 10), (Runs{{4, 10}}));
-  speechNoteOn(*s);
-  EXPECT_EQ(frameRuns(*s, 21), (Runs{{17, 21}}));  // "iy": 7 units
-  EXPECT_EQ(frameRuns(*s, 100), (Runs{{17, 100}}));
-  EXPECT_EQ(s->waitNoteOff, 1);
-  speechNoteOn(*s);
-  EXPECT_EQ(frameRuns(*s, 10), (Runs{{17, 10}}));
-  speechNoteOff(*s);
-  EXPECT_EQ(frameRuns(*s, 24), (Runs{{36, 24}}));  // "m"
 }
 
 TEST(SpeechText, TextsEndAtTheirLengthOrFirstZeroByte) {
@@ -222,32 +192,6 @@ TEST(SpeechText, TextsEndAtTheirLengthOrFirstZeroByte) {
   }
 }
 
-TEST(SpeechText, LongDigitRunsSaturateTheMultiplier) {
-  // 30 digits: the multiplier stops at 100,000, so "aa" is held for
-  // 1,500,000 units rather than a wrapped-around count.
-  Speaker s({std::string(30, '9') + "aa"});
-  const std::vector<float> out = render(*s, 2000, 110.0);
-  EXPECT_TRUE(allFinite(out));
-  EXPECT_EQ(s->currentFrame, 4);
-  EXPECT_EQ(s->multiplier, 100000);
-  EXPECT_GT(s->unitsLeft, 1400000);
-}
-
-TEST(SpeechText, WithoutTextsThePauseRepeats) {
-  Speaker s;
-  EXPECT_EQ(frameRuns(*s, 100), (Runs{{18, 100}}));
-  EXPECT_TRUE(allFinite(render(*s, 20, 110.0)));
-
-  // Texts given with the first one missing: the reader stands still.
-  Speaker missing({"aa"});
-  frameRuns(*missing, 10);
-  SpeechText table[kSpeechTextCount] = {};
-  speechSetTexts(*missing, table);
-  const float before = missing->target[kSpeechVoicingGain];
-  EXPECT_EQ(frameRuns(*missing, 100), (Runs{{4, 100}}));
-  EXPECT_EQ(missing->target[kSpeechVoicingGain], before);
-}
-
 // --- glide ------------------------------------------------------------------
 
 TEST(SpeechGlide, EqualRanksGlideFromThePreviousFrame) {
@@ -264,23 +208,6 @@ TEST(SpeechGlide, EqualRanksGlideFromThePreviousFrame) {
     last = f;
   }
   EXPECT_NEAR(last, 400.0, 2.0);
-}
-
-TEST(SpeechGlide, CloseRanksGlideAndDistantRanksJump) {
-  // "b": frame 6 (rank 26, F2 level -16) into frame 7 (rank 29, F2 level 63):
-  // the ranks differ by 3, so frame 7's F2 opens over its three ticks.
-  Speaker b({"b"});
-  ASSERT_EQ(stepUntilFrame(*b, 7), 37);
-  EXPECT_LT(resonatorGain(resonator(b->target, 2)), 0.1 * levelToGain(63));
-  speechControlStep(*b);
-  speechControlStep(*b);
-  EXPECT_NEAR(resonatorGain(resonator(b->target, 2)), levelToGain(63), 1e-3);
-
-  // The pause (rank 31) into "aa" (rank 2): at once, on the first tick.
-  Speaker aa({" aa"});
-  ASSERT_EQ(stepUntilFrame(*aa, 4), 16);
-  EXPECT_NEAR(aa->target[kSpeechVoicingGain], levelToGain(62), 1e-6);
-  EXPECT_NEAR(resonatorFrequency(resonator(aa->target, 1)), 790.0, 1.0);
 }
 
 // --- controllers ------------------------------------------------------------
@@ -309,16 +236,11 @@ TEST(SpeechController, TextSelectHoldsThePauseThenReadsTheNewText) {
 
 TEST(SpeechController, SpeedSetsTicksPerUnit) {
   // "aa" is 15 units; speed 0 (value 63) plays one tick per unit.
-  for (auto [value, ticks] :
-       {std::pair{64, 15}, std::pair{66, 45}, std::pair{73, 150}, std::pair{63, 15}}) {
+  for (auto [value, ticks] : {std::pair{64, 15}, std::pair{73, 150}, std::pair{63, 15}}) {
     Speaker s({"aa m"});
     speechController(*s, 4, value);
     EXPECT_EQ(frameRuns(*s, ticks + 1), (Runs{{4, ticks}, {18, 1}})) << value;
   }
-  Speaker s({"ay m s"});
-  speechController(*s, 4, 63);
-  EXPECT_EQ(s->speed, 0);
-  EXPECT_TRUE(allFinite(render(*s, 500, 110.0)));
 }
 
 TEST(SpeechController, SpeedRaisedInsideAGlideKeepsTheOutputBounded) {
@@ -410,22 +332,6 @@ TEST(SpeechChannel, WaitsAreReleasedOnlyByNotesOnTheSpeechChannel) {
   synth.events({0xBF, 123, 0});  // all notes off on the speech channel
   synth.ticks(5);
   EXPECT_EQ(synth.speech().currentFrame, 1);  // "ae"
-}
-
-TEST(SpeechChannel, TheTextGoesOnWhenTheChannelCannotSound) {
-  // Polyphony 0, then a program whose patch lies outside the map: the
-  // note-on allocates no voice, but the text waiting at "!" still goes on.
-  for (bool missingPatch : {false, true}) {
-    std::vector<uint8_t> map = testpatch::buildPatchMap({sawPatch(missingPatch ? 8 : 0)});
-    std::fill_n(map.begin() + 4 * 9, 4, uint8_t{0xFF});
-    SpeakingSynth synth("aa!iy", map);
-    if (missingPatch) synth.events({0xCF, 9});
-    synth.ticks(50);
-    ASSERT_EQ(synth.speech().waitNoteOn, 1) << missingPatch;
-    synth.events({0x9F, 57, 100});
-    synth.ticks(5);
-    EXPECT_EQ(synth.speech().currentFrame, 17) << missingPatch;  // "iy"
-  }
 }
 
 TEST(SpeechChannel, ASungVowelShowsItsFormants) {
