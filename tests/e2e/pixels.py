@@ -3,6 +3,8 @@
   pixels.py expect FILE "R G B" X,Y ...   every listed pixel has that colour
   pixels.py title FILE WX WY              the title text of the window at (WX, WY)
   pixels.py blank FILE X Y W H            the box holds only the background colour
+  pixels.py scene FILE X Y W H            the box shows a picture: over 2,000
+                                          colours, under 1 % white
 """
 import sys
 
@@ -81,5 +83,15 @@ def blank(path, x, y, w, h):
         sys.exit(f"{len(ink)} pixels differ from the background, e.g. {ink[:3]}")
 
 
+def scene(path, x, y, w, h):
+    px = read_ppm(path)
+    x, y, w, h = int(x), int(y), int(w), int(h)
+    box = [px(i, j) for j in range(y, y + h) for i in range(x, x + w)]
+    colours, white = len(set(box)), box.count((255, 255, 255))
+    print(f"{colours} colours, {white} white pixels")
+    if colours <= 2000 or white >= len(box) // 100:
+        sys.exit("not a picture of the scene")
+
+
 if __name__ == "__main__":
-    {"expect": expect, "title": title, "blank": blank}[sys.argv[1]](*sys.argv[2:])
+    {"expect": expect, "title": title, "blank": blank, "scene": scene}[sys.argv[1]](*sys.argv[2:])

@@ -73,32 +73,4 @@ TEST_F(ShaderOnContext, BrokenTextLogsAndLeavesTheFixedPipeline) {
   EXPECT_EQ(pixel[2], 255);
 }
 
-TEST_F(ShaderOnContext, PreparedSceneHoldsProgramAndLocations) {
-  DemoState demo;
-  demo.resolutionWidth = kDemoWidth;
-  demo.resolutionHeight = kDemoHeight;
-  ASSERT_TRUE(prepareShaderScene(demo, platform_));
-  EXPECT_EQ(demo.vertexSource, buildVertexShaderSource());
-  EXPECT_EQ(demo.fragmentSource, buildFragmentShaderSource());
-  EXPECT_NE(demo.program, 0u);
-  EXPECT_GE(demo.timeLocation, 0);
-  EXPECT_GE(demo.resolutionLocation, 0);
-
-  // One frame sets the uniforms the shader sees.
-  demo.start = 1000;
-  demo.now = 3500;
-  renderFrame(demo, platform_);
-  float resolution[2] = {0, 0};
-  float seconds = 0;
-  auto getUniformfv =
-      reinterpret_cast<PFNGLGETUNIFORMFVPROC>(SDL_GL_GetProcAddress("glGetUniformfv"));
-  ASSERT_NE(getUniformfv, nullptr);
-  getUniformfv(demo.program, demo.resolutionLocation, resolution);
-  getUniformfv(demo.program, demo.timeLocation, &seconds);
-  EXPECT_EQ(resolution[0], 1024.0f);
-  EXPECT_EQ(resolution[1], 480.0f);
-  EXPECT_EQ(seconds, 2.5f);
-  EXPECT_EQ(demo.fps.framesPerSecond, 1);
-}
-
 }  // namespace

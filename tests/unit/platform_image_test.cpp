@@ -1,5 +1,4 @@
-// Off-screen image drawing: flood fill regions, lines clipped at the edges,
-// and the close button's glyph built from them.
+// Off-screen image drawing: flood fill regions and lines clipped at the edges.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -67,24 +66,6 @@ TEST(ImageTest, LinesAreClippedAtTheImageEdges) {
   EXPECT_EQ(pixelsOf(image, kRed).size(), 10u);
   EXPECT_EQ(pixelAt(image, 0, 0), kRed);
   EXPECT_EQ(pixelAt(image, 9, 9), kRed);
-}
-
-TEST(CloseGlyphTest, DarkCrossOnGrey) {
-  Platform platform;
-  drawCloseGlyph(platform);
-  const Image* glyph = imageOf(platform, kCloseGlyph);
-  ASSERT_NE(glyph, nullptr);
-  ASSERT_EQ(glyph->width, 30);
-  ASSERT_EQ(glyph->height, 30);
-  for (auto [x, y] : {std::pair{6, 6}, {23, 23}, {6, 23}, {23, 6}, {15, 15}, {14, 15}}) {
-    EXPECT_EQ(pixelAt(*glyph, x, y), kBackgroundColour) << x << "," << y;
-  }
-  for (auto [x, y] : {std::pair{0, 0}, {5, 5}, {24, 24}, {15, 16}, {29, 29}}) {
-    EXPECT_EQ(pixelAt(*glyph, x, y), kForegroundColour) << x << "," << y;
-  }
-  // Two diagonals of 18 pixels that do not share a pixel; the rest is grey.
-  EXPECT_EQ(pixelsOf(*glyph, kBackgroundColour).size(), 36u);
-  EXPECT_EQ(pixelsOf(*glyph, kForegroundColour).size(), 900u - 36u);
 }
 
 }  // namespace

@@ -122,32 +122,6 @@ TEST_F(PlaybackTest, RestartInsideATickSkipsToThePosition) {
   EXPECT_EQ(sink.lists[1].frame, 40);  // the note-off at tick 1, 40 frames in
   EXPECT_EQ(hexList(sink.lists[1].bytes.data()), "90 3C 00 FD");
   EXPECT_EQ(sink.renderCalls.front(), 40);
-
-  // Later in the tune: tick 10 lies at 1,280 frames, 29.02 ms.
-  forgetRecording();
-  playFromPosition(pb, 20);  // 882 frames: ticks 0 and 1 skipped
-  EXPECT_EQ(sink.lists.size(), 2u);
-  EXPECT_EQ(pb.player.positionFrames, kFramesPerTick);
-  EXPECT_EQ(pb.player.framesToNext, 10 * kFramesPerTick - 882);
-
-  // A position before the start is the start.
-  playFromPosition(pb, -2);
-  EXPECT_EQ(pb.player.positionFrames, 0);
-  EXPECT_EQ(pb.player.framesToNext, 0);
-}
-
-TEST_F(PlaybackTest, PositionPastTheEndEndsAtOnceAndRingsOut) {
-  start();
-  forgetRecording();
-  playFromPosition(pb, 5000);
-  EXPECT_FALSE(isPlaying(pb));
-  EXPECT_EQ(pb.player.playState.load(), PlayState::Ended);
-  EXPECT_EQ(sink.lists.size(), 4u);
-  EXPECT_LT(pb.player.framesToNext, 0);
-
-  playTo(96);
-  EXPECT_EQ(sink.renderedFrames, 96);  // the synthesizer still renders: voices ring out
-  EXPECT_EQ(sink.lists.size(), 4u);
 }
 
 TEST_F(PlaybackTest, RejectedImageChangesNothing) {
@@ -199,17 +173,6 @@ TEST_F(PlaybackTest, StopClosesTheStreamAndIsHarmlessWhenInactive) {
   stopTune(pb);
   EXPECT_EQ(playFromPosition(pb, 0), 0);
   EXPECT_FALSE(isPlaying(pb));
-}
-
-TEST_F(PlaybackTest, WithoutADeviceTheTuneStaysPlayingSilently) {
-  device.failNextOpen();
-  ASSERT_EQ(playTune(pb, image.data(), image.size()), 1);
-  EXPECT_FALSE(streamRunning(pb));
-  playFromPosition(pb, 0);
-  EXPECT_TRUE(isPlaying(pb));
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  EXPECT_TRUE(isPlaying(pb));
-  EXPECT_EQ(sink.renderedFrames, 0);
 }
 
 // Counts the event lists of each pass and notes the frame of the last one,

@@ -180,27 +180,6 @@ TEST(SequencerTiming, TempoChangeAppliesFromItsOwnTickOn) {
   EXPECT_EQ(sink.lists[3].frame, 55125);  // twice as fast from tick 256
 }
 
-TEST(SequencerTiming, FrameDistancesOf2To32FramesOrMoreAreRefused) {
-  uint32_t acc = 0;
-  int64_t frames = -5;
-  EXPECT_TRUE(framesToNextEvent(1, 0, 0xFFFFFFFFull, 1, acc, frames));
-  EXPECT_EQ(frames, 0xFFFFFFFFll);
-  frames = -5;
-  EXPECT_FALSE(framesToNextEvent(1, 0, 0x100000000ull, 1, acc, frames));
-  EXPECT_FALSE(framesToNextEvent(1 << 24, 0, ~0ull >> 4, 1, acc, frames));
-  EXPECT_EQ(frames, -5);
-
-  // The slowest tempo over the longest gap at one tick per quarter.
-  TuneDescription t = onePatchTune();
-  t.ticksPerQuarter = 1;
-  t.tempo = {{0, 0x7FFFFFFF, 4, 4, 8}};
-  t.channels[0].notes = {{0, 60, 1}, {kMaxDelta, 60, 0}};
-  RecordingSink sink;
-  TuneLength len = measure(t, sink);
-  EXPECT_FALSE(len.ok);
-  EXPECT_EQ(len.overflowTick, 0);
-}
-
 TEST(RenderFrames, ChunkSizeDoesNotChangeWhatIsRenderedOrWhen) {
   TuneDescription t = onePatchTune();
   t.tempo = {{0, 371519, 4, 4, 8}, {96, 200000, 3, 4, 8}};

@@ -143,22 +143,6 @@ TEST(SynthRender, SplitAndAddingOutputsCarryTheSameSamples) {
   }
 }
 
-TEST(SynthRender, SilentUntilGlobalParametersArrive) {
-  const std::vector<uint8_t> map = buildPatchMap({plainPatch()});
-  auto s = std::make_unique<SynthState>();
-  ASSERT_TRUE(synthInit(*s, map.data(), map.size(), 44100));
-  const uint8_t on[] = {0x90, 60, 127, 0xFD};
-  processEvents(*s, on);
-  std::vector<float> out(2 * 2000, 1.0f);
-  synthRender(*s, out.data(), 2000, nullptr, false);
-  EXPECT_EQ(rms(out), 0.0f);
-
-  const auto g = neutralGlobals();
-  setGlobalParams(*s, g.data());
-  synthRender(*s, out.data(), 2000, nullptr, false);
-  EXPECT_GT(rms(out), 0.1f);
-}
-
 TEST(SynthRender, TickLengthFollowsTheSampleRateAndUnusableRatesStaySilent) {
   const std::vector<uint8_t> map = buildPatchMap({plainPatch()});
   auto s = std::make_unique<SynthState>();

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <vector>
 
 #include "support/patch_builder.h"
@@ -97,17 +96,6 @@ TEST(SynthVoices, PolyphonyOneTakesOverTheVoiceAndKeepsItsSound) {
   }
 }
 
-TEST(SynthVoices, PolyphonyZeroStartsNothingAndChangesNothing) {
-  TestSynth t({plainPatch(), withPolyphony(0)});
-  t.events({0x90, 60, 100, 0xC2, 1, 0x92, 64, 0});  // ends with the running status 0x92
-  t.render(300);
-  std::vector<uint8_t> before(sizeof(SynthState));
-  std::memcpy(before.data(), &t.state(), before.size());
-  t.events({0x92, 64, 100});
-  EXPECT_EQ(0, std::memcmp(before.data(), &t.state(), before.size()));
-  EXPECT_EQ(t.voicesOn(2), 0);
-}
-
 TEST(SynthVoices, NoteOffReleasesOneMatchingVoiceAtATime) {
   TestSynth t({slowRelease()});
   t.events({0x90, 60, 100, 60, 100});
@@ -117,14 +105,6 @@ TEST(SynthVoices, NoteOffReleasesOneMatchingVoiceAtATime) {
   t.events({0x90, 60, 0});  // velocity 0 releases like a note-off
   EXPECT_EQ(s.voices[0].gate + s.voices[1].gate, 0);
   EXPECT_EQ(t.voicesTotal(), 2);  // releasing, still owned
-}
-
-TEST(SynthVoices, NoteOnAndOffInOneTickEndsTheVoiceAtOnce) {
-  TestSynth t({plainPatch()});  // release 0: ends one tick after the gate closes
-  t.events({0x90, 60, 100, 0x80, 60, 0});
-  EXPECT_EQ(t.voicesTotal(), 1);
-  t.render(128);
-  EXPECT_EQ(t.voicesTotal(), 0);
 }
 
 TEST(SynthVoices, AllSoundOffSilencesAtOnceAllNotesOffLetsItRingOut) {

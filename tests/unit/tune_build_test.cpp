@@ -1,12 +1,11 @@
 // The tune source compiler: the demo's source builds into exactly the image
-// the demo embeds and survives the parser and the sequencer with its counts;
+// the demo embeds and is a whole looping piece;
 // the score notation lands on the ticks and values it promises; patch
 // parameters land in the right bytes and sound; errors name file and line.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -18,7 +17,6 @@
 #include "player/sequencer.h"
 #include "player/synth_sink.h"
 #include "support/patch_builder.h"
-#include "support/recording_sink.h"
 #include "support/tune_fixtures.h"
 #include "synth/synth.h"
 #include "tools/tunesrc/compile.h"
@@ -90,30 +88,6 @@ std::vector<Note> notesOf(const ChannelEvents& ch) {
   return out;
 }
 
-// Messages per channel as the synthesizer receives them.
-struct Delivered {
-  std::array<int, kChannelCount> noteOns{}, noteOffs{}, programs{}, controllers{}, bends{};
-};
-
-Delivered decode(const RecordingSink& sink) {
-  Delivered d;
-  for (const RecordedList& list : sink.lists) {
-    uint8_t status = 0;
-    for (size_t i = 0; i < list.bytes.size() && list.bytes[i] != kEventListEnd;) {
-      if (list.bytes[i] & 0x80) status = list.bytes[i++];
-      const int ch = status & 0x0F;
-      const int kind = status >> 4;
-      const int size = (kind == 0xC || kind == 0xD) ? 1 : 2;
-      if (kind == 0x9) (list.bytes[i + 1] ? d.noteOns : d.noteOffs)[size_t(ch)]++;
-      if (kind == 0xC) d.programs[size_t(ch)]++;
-      if (kind == 0xB) d.controllers[size_t(ch)]++;
-      if (kind == 0xE) d.bends[size_t(ch)]++;
-      i += size_t(size);
-    }
-  }
-  return d;
-}
-
 // --- the demo tune -----------------------------------------------------------
 
 TEST(DemoTune, EmbeddedImageIsWhatTheSourceBuilds) {
@@ -124,48 +98,26 @@ TEST(DemoTune, EmbeddedImageIsWhatTheSourceBuilds) {
   EXPECT_TRUE(std::equal(fresh.begin(), fresh.end(), kTuneImage));
 }
 
-TEST(DemoTune, IsAWholeLoopingPieceAndEveryRecordReachesTheSynthesizer) {
+TEST(DemoTune, IsAWholeLoopingPieceWhoseWordsStayOnTheirNotes) {
   TuneDescription tune;
   BuildError error;
   ASSERT_TRUE(tunesrc::compileTuneSource(kDemoSource, tune, error)) << error.text();
-  RecordingSink sink;
-  const std::unique_ptr<LoadedTune> loaded = loadTune(tune, &sink);
-  const TuneImage& t = loaded->player->tune;
-  EXPECT_EQ(t.tempo.count, int32_t(tune.tempo.size()));
-  EXPECT_EQ(t.textCount, int32_t(tune.texts.size()));
-  Delivered expected;
   int playing = 0;
   for (int ch = 0; ch < kChannelCount; ++ch) {
-    const ChannelEvents& src = tune.channels[size_t(ch)];
-    EXPECT_EQ(t.channels[ch].notes.count, int32_t(src.notes.size())) << "channel " << ch;
-    for (int c = 0; c < kControllerListCount; ++c)
-      expected.controllers[size_t(ch)] += int(src.controllers[size_t(c)].size());
     // Every note that starts also ends: nothing hangs into the repeat.
     std::map<int, int> held;
-    for (const NoteEvent& n : src.notes) {
-      (n.velocity ? expected.noteOns : expected.noteOffs)[size_t(ch)]++;
-      held[n.note] += n.velocity ? 1 : -1;
-    }
+    for (const NoteEvent& n : tune.channels[size_t(ch)].notes) held[n.note] += n.velocity ? 1 : -1;
     for (const auto& [note, count] : held)
       EXPECT_EQ(count, 0) << "channel " << ch << " note " << note;
-    expected.programs[size_t(ch)] = int(src.programs.size());
-    expected.bends[size_t(ch)] = int(src.bends.size());
-    playing += !src.notes.empty();
+    playing += !tune.channels[size_t(ch)].notes.empty();
   }
   EXPECT_GE(playing, 8);
 
-  // Every record reaches the synthesizer: nothing is lost to the rules of
-  // tick 0 or to records beyond the tune's end.
+  // 2½ to 4 minutes, ending on the last tick, which is a bar line.
+  SynthSink sink;
+  const std::unique_ptr<LoadedTune> loaded = loadTune(tune, &sink);
   const TuneLength length = measureTune(*loaded->player);
   ASSERT_TRUE(length.ok);
-  const Delivered got = decode(sink);
-  EXPECT_EQ(got.noteOns, expected.noteOns);
-  EXPECT_EQ(got.noteOffs, expected.noteOffs);
-  EXPECT_EQ(got.programs, expected.programs);
-  EXPECT_EQ(got.controllers, expected.controllers);
-  EXPECT_EQ(got.bends, expected.bends);
-
-  // 2½ to 4 minutes, ending on the last tick, which is a bar line.
   EXPECT_GE(length.lengthMs, 150000);
   EXPECT_LE(length.lengthMs, 240000);
   EXPECT_EQ(length.lastTick, tune.lengthTicks);
@@ -346,32 +298,6 @@ TEST(Patch, NamedParametersLandInTheirBytes) {
             (std::vector<uint8_t>{10, 48, 21, 7, 128, 59}));
 }
 
-TEST(Patch, BaseIsInheritedAndCrushersFlipNothingUnlessAsked) {
-  const std::string bank =
-      "patch a program=1\n"
-      "  osc1 level=50\n"
-      "  route velocity env1.gain +64\n"
-      "end\n"
-      "patch b program=2 base=a\n"
-      "  shaper mode=crush amount=8\n"
-      "  chshaper mode=crush flips=3\n"
-      "  route key pan +10\n"
-      "end\n"
-      "patch c program=3 base=b\n"
-      "  shaper mode=saturate\n"
-      "end\n";
-  const auto b = patchBytesOf(bank, "b");
-  ASSERT_EQ(b.size(), 90u + 2 * 3);
-  EXPECT_EQ(b[7], 50);       // from the base
-  EXPECT_EQ(b[28], 3);       // crush
-  EXPECT_EQ(b[31], 0);       // no bit flips by default
-  EXPECT_EQ(b[59 + 12], 3);  // as named
-  EXPECT_EQ(b[89], 2);
-  // A shaper that is no crusher keeps the centred bias default.
-  EXPECT_EQ(patchBytesOf(bank, "c")[31], 0);
-  EXPECT_EQ(patchBytesOf("patch d program=0\n  shaper mode=clip\nend\n", "d")[31], 64);
-}
-
 TEST(Patch, APatchThatNamesNothingSoundsAndReleases) {
   SynthSink sink;
   const auto loaded = loadTune(compileSong("pattern x\n  notes /2 gate=100 a2 r\n"), &sink, 44100);
@@ -402,13 +328,8 @@ const BadSource kBadSources[] = {
      "unknown patch parameter 'osc1.volume'"},
     {"value out of range", "patch a program=0\n  filter1.cutoff 300\nend\n", nullptr, "main.tune",
      2, "0..255"},
-    {"unknown choice", "patch a program=0\n  osc1 mode=square\nend\n", nullptr, "main.tune", 2,
-     "trisaw"},
     {"patch without end", "\n\npatch a program=0\n  pan 3\n", nullptr, "main.tune", 3, "no 'end'"},
-    {"program taken twice", "patch a program=0\nend\npatch b program=0\nend\n", nullptr,
-     "main.tune", 3, "already taken"},
     {"bad note", "pattern x\n  notes /4 c3 h3\nend\n", nullptr, "main.tune", 2, "'h3'"},
-    {"note without length", "pattern x\n  notes c3\nend\n", nullptr, "main.tune", 2, "no length"},
     {"pattern longer than its bars",
      "patch a program=0\nend\nchannel a 0\npattern x\n  notes /1 c3 d3\nend\n"
      "song\n  section s bars=4\n    a x\nend\n",

@@ -22,13 +22,12 @@ void set32(std::vector<uint8_t>& v, size_t at, int32_t x) {
   for (int i = 0; i < 4; ++i) v[at + i] = uint8_t(uint32_t(x) >> (8 * i));
 }
 
-// A patch map holding program 0, padded with `extra` bytes after the patch.
-std::vector<uint8_t> mapWithPadding(size_t extra) {
+// A patch map holding program 0.
+std::vector<uint8_t> mapWithPadding() {
   std::vector<uint8_t> map;
   put32(map, 4);
   std::vector<uint8_t> patch = placeholderPatch();
   map.insert(map.end(), patch.begin(), patch.end());
-  map.resize(map.size() + extra, 0);
   return map;
 }
 
@@ -108,41 +107,6 @@ TEST(TuneImageParse, EveryTruncationIsRejectedWithoutReadingPastTheEnd) {
   }
 }
 
-TEST(TuneImageParse, SizeLimitsOfTheThreeBlocks) {
-  TuneImage tune;
-  const std::vector<uint8_t> map = mapWithPadding(0);
-  EXPECT_TRUE(parse(eventlessImage(16384, map, 0, {}), tune));
-  ParseResult r = parse(eventlessImage(16385, map, 0, {}), tune);
-  EXPECT_FALSE(r);
-  EXPECT_TRUE(reasonMentions(r, "global")) << r.reason;
-  EXPECT_FALSE(parse(eventlessImage(-1, map, 0, {}), tune));
-
-  const std::vector<uint8_t> largest = mapWithPadding(size_t(kMaxPatchSize) - map.size());
-  EXPECT_TRUE(parse(eventlessImage(22, largest, 0, {}), tune));
-  std::vector<uint8_t> tooLarge = largest;
-  tooLarge.push_back(0);
-  r = parse(eventlessImage(22, tooLarge, 0, {}), tune);
-  EXPECT_FALSE(r);
-  EXPECT_TRUE(reasonMentions(r, "patch map")) << r.reason;
-
-  // A text block of 8,191 bytes is used; 8,192 bytes or more, or a negative
-  // size, leave every text out without rejecting the image.
-  for (int32_t size : {8191, 8192, -5}) {
-    std::vector<uint8_t> block;
-    put32(block, 1);
-    put32(block, 8);
-    block.resize(size_t(size > 0 ? size : 12), 'a');
-    r = parse(eventlessImage(22, map, size, block), tune);
-    ASSERT_TRUE(r) << size << ": " << r.reason;
-    if (size == 8191) {
-      EXPECT_EQ(tune.textTable[0].length, 8191 - 8);
-    } else {
-      EXPECT_EQ(tune.textTable[0].text, nullptr) << size;
-      EXPECT_EQ(tune.textCount, 0) << size;
-    }
-  }
-}
-
 TEST(TuneImageParse, InconsistentFieldsAreRejectedWithAReason) {
   const std::vector<uint8_t> good = buildImage(richTune());
   // Offsets in the rich tune: 12 header bytes, then two 10-byte tempo
@@ -157,11 +121,7 @@ TEST(TuneImageParse, InconsistentFieldsAreRejectedWithAReason) {
     const char* word;
   } cases[] = {
       {"zero ticks per quarter", 0, 0, 4, "ticks per quarter"},
-      {"tick division too fine for the divisor", 0, kMaxTicksPerQuarter + 1, 4,
-       "ticks per quarter"},
-      {"negative tempo count", 8, -2, 4, "tempo count"},
       {"huge tempo count", 8, 0x7FFFFFFF, 4, "tempo list"},
-      {"negative note count", firstChannel, -1, 4, "negative"},
       {"huge note count", firstChannel + 8, 0x7FFFFFFF, 4, "note list"},
       {"zero microseconds per quarter", tempo + 3 * n, 0, 4, "tempo record 0"},
       {"metre denominator 0", tempo + 8 * n + 1, 0, 1, "tempo record 1"},
@@ -182,7 +142,7 @@ TEST(TuneImageParse, InconsistentFieldsAreRejectedWithAReason) {
 }
 
 TEST(TuneImageParse, TextTableChecksAndBounds) {
-  const std::vector<uint8_t> map = mapWithPadding(0);
+  const std::vector<uint8_t> map = mapWithPadding();
   TuneImage tune;
   auto textBlock = [](int32_t count, std::vector<int32_t> offsets, const std::string& body) {
     std::vector<uint8_t> b;
@@ -210,10 +170,7 @@ TEST(TuneImageParse, TextTableChecksAndBounds) {
   std::vector<int32_t> many(257, 0);
   const Case cases[] = {
       {"257 texts", textBlock(257, many, "")},
-      {"negative count", textBlock(-1, {}, "abcd")},
       {"offset past the block", textBlock(1, {99}, "abc")},
-      {"negative offset", textBlock(1, {-4}, "abc")},
-      {"offsets beyond the block", textBlock(3, {8}, "")},
       {"block shorter than its count", std::vector<uint8_t>{1, 0}},
   };
   for (const Case& c : cases) {
@@ -226,13 +183,6 @@ TEST(TuneImageParse, TextTableChecksAndBounds) {
   r = parse(eventlessImage(22, map, int32_t(block.size()), block), tune);
   EXPECT_TRUE(r) << r.reason;
   EXPECT_EQ(tune.textCount, 256);
-}
-
-TEST(TuneImageParse, ShortGlobalBlockReadsAsZerosPastItsEnd) {
-  TuneImage tune;
-  ASSERT_TRUE(parse(eventlessImage(10, mapWithPadding(0), 0, {}), tune));
-  EXPECT_EQ(tune.globalSize, 10);
-  for (int i = 0; i < kGlobalParamsUsed; ++i) EXPECT_EQ(tune.globalParams[i], i < 10 ? 7 : 0) << i;
 }
 
 TEST(TuneImagePrograms, EverySelectedProgramNeedsAWholePatch) {
@@ -274,19 +224,13 @@ TEST(TuneWriter, RefusesWhatTheFormatCannotHold) {
     const char* name;
     TuneDescription tune;
   };
-  std::vector<Case> cases(6);
+  std::vector<Case> cases(3);
   cases[0].name = "notes out of order";
   cases[0].tune.channels[1].notes = {{10, 60, 1}, {5, 60, 0}};
   cases[1].name = "gap beyond 24 bits";
   cases[1].tune.channels[1].notes = {{0, 60, 1}, {kMaxDelta + 1, 60, 0}};
-  cases[2].name = "controller on a channel without notes";
-  cases[2].tune.channels[3].controllers[2] = {{0, 1}};
-  cases[3].name = "program given twice";
-  cases[3].tune.patches = {{1, placeholderPatch()}, {1, placeholderPatch()}};
-  cases[4].name = "patch size not matching its routes";
-  cases[4].tune.patches = {{0, std::vector<uint8_t>(93, 0)}};
-  cases[5].name = "257 texts";
-  cases[5].tune.texts.assign(257, "a");
+  cases[2].name = "patch size not matching its routes";
+  cases[2].tune.patches = {{0, std::vector<uint8_t>(93, 0)}};
   for (const Case& c : cases) {
     std::vector<uint8_t> out;
     std::string error;
