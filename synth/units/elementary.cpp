@@ -1,6 +1,8 @@
 #include "synth/units/elementary.h"
 
 #include <array>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <limits>
 
@@ -48,8 +50,16 @@ double exp2Double(double x) {
   if (x != x) return x;
   if (x >= 1024.0) return std::numeric_limits<double>::infinity();
   if (x < -1100.0) return 0.0;
-  const double k = std::floor(x + 0.5);
-  return std::ldexp(expReduced((x - k) * kLn2), static_cast<int>(k));
+  // floor(x + 0.5) by truncation, and the scaling by 2^k as a multiplication
+  // by that power of two built from its bits: both exact, as std::floor and
+  // std::ldexp are, without a library call on every setup.
+  const double t = x + 0.5;
+  double k = static_cast<double>(static_cast<int64_t>(t));
+  if (k > t) k -= 1.0;
+  const int e = static_cast<int>(k);
+  const double v = expReduced((x - k) * kLn2);
+  if (e < -1022 || e > 1023) return std::ldexp(v, e);
+  return v * std::bit_cast<double>(static_cast<uint64_t>(e + 1023) << 52);
 }
 
 // log2(b) for finite b > 0: b = m 2^e with m in [sqrt(1/2), sqrt(2)), and
