@@ -13,12 +13,15 @@ agree with FluidSynth's, and what each render cost:
 The references are judges only: nothing of them is shipped or linked.
 
   scripts/midi-compare.py [FILE.mid ...] [--tune PATH] [--seconds S]
-                          [--families] [--keep DIR]
+                          [--families] [--keep DIR [--reuse]]
 
 Without files it fetches the free set (scripts/fetch-midi.sh). --seconds
 cuts each file after S seconds (default 90); --families also renders each
 family of General MIDI programs alone and prints its loudness, ours against
-the reference's, relative to the whole mix. --timidity-config names the
+the reference's, relative to the whole mix. --keep keeps the renders in a
+folder; --reuse then takes the references' renders (and their CPU times)
+from there when the cut file is the same, for trying changes of our own
+quickly (a run that reports speed side by side renders everything). --timidity-config names the
 patch set of TiMidity++ (default: the free patches, not the reference's
 sound font, which would make it a copy of the reference). Installs
 python3-numpy, fluidsynth, fluid-soundfont-gm, timidity and freepats with
@@ -26,6 +29,7 @@ apt-get when missing.
 """
 import argparse
 import glob
+import hashlib
 import os
 import resource
 import shutil
@@ -199,6 +203,23 @@ def run_timed(cmd):
     return resource.getrusage(resource.RUSAGE_CHILDREN).ru_utime - before
 
 
+def render_kept(kind, tune, mid, wav, timidity_config=FREE_PATCHES, reuse=False):
+    """Renders like render(); with `reuse`, a reference's earlier render of
+    the same cut file is taken as it is, with its CPU time."""
+    stamp = wav + ".cpu"
+    with open(mid, "rb") as f:
+        key = hashlib.sha1(f.read()).hexdigest()
+    if reuse and kind != "tune" and os.path.exists(wav) and os.path.exists(stamp):
+        with open(stamp) as f:
+            saved = f.read().split()
+        if len(saved) == 2 and saved[0] == key:
+            return float(saved[1])
+    cpu = render(kind, tune, mid, wav, timidity_config)
+    with open(stamp, "w") as f:
+        f.write(f"{key} {cpu}\n")
+    return cpu
+
+
 def render(kind, tune, mid, wav, timidity_config=FREE_PATCHES):
     if kind == "tune":
         cmd = [tune, "render", mid, wav]
@@ -289,6 +310,8 @@ def main():
     ap.add_argument("--seconds", type=float, default=90.0)
     ap.add_argument("--families", action="store_true")
     ap.add_argument("--keep", help="keep the renders in this folder")
+    ap.add_argument("--reuse", action="store_true",
+                    help="with --keep: reuse the references' renders found there")
     ap.add_argument("--timidity-config", default=FREE_PATCHES)
     args = ap.parse_args()
     if not os.access(args.tune, os.X_OK):
@@ -321,7 +344,7 @@ def main():
         sound, cpu = {}, {}
         for kind in kinds:
             wav = os.path.join(work, f"{name}.{kind}.wav")
-            cpu[kind] = render(kind, args.tune, cut, wav, args.timidity_config)
+            cpu[kind] = render_kept(kind, args.tune, cut, wav, args.timidity_config, args.reuse)
             sound[kind] = read_wav(wav)
         ref_c, ref_o = chroma(sound["fluidsynth"]), onset_envelope(sound["fluidsynth"])
         row = {"name": name, "cpu": cpu, "seconds": len(sound["fluidsynth"]) / RATE}
@@ -351,7 +374,7 @@ def main():
                 try:
                     for kind in ("tune", "fluidsynth"):
                         wav = os.path.join(work, f"{name}.f{fam}.{kind}.wav")
-                        render(kind, args.tune, part, wav)
+                        render_kept(kind, args.tune, part, wav, reuse=args.reuse)
                         level[kind] = rms_db(read_wav(wav)) - mix[kind]
                 except (RuntimeError, OSError, EOFError):
                     continue  # the family plays nothing before the cut

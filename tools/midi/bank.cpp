@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
+#include <string>
 #include <system_error>
 
 #include "tools/tunesrc/params.h"
@@ -79,6 +81,44 @@ bool loadGlobal(const std::string& path, std::vector<uint8_t>& global, std::stri
   return true;
 }
 
+// Reads a whole number in [low, high] from `token`.
+bool parseNumber(const std::string& token, int low, int high, int& out) {
+  if (token.empty() || token.size() > 4) return false;
+  size_t used = 0;
+  try {
+    out = std::stoi(token, &used);
+  } catch (const std::exception&) {
+    return false;
+  }
+  return used == token.size() && out >= low && out <= high;
+}
+
+// Lines "key KEY plays KITKEY DB": the drum channel's KEY plays the kit's
+// KITKEY, DB decibels louder (-60..+12).
+bool loadDrumMap(const std::string& path, DrumMap& map, std::string& error) {
+  std::vector<tunesrc::SourceLine> lines;
+  tunesrc::BuildError buildError;
+  if (!tunesrc::readSource(path, lines, buildError)) {
+    error = buildError.text();
+    return false;
+  }
+  for (const tunesrc::SourceLine& line : lines) {
+    const auto& t = line.tokens;
+    int key = 0, kitKey = 0, gain = 0;
+    if (t.size() != 5 || t[0] != "key" || t[2] != "plays") {
+      return fail(line.pos, "expected 'key KEY plays KITKEY DB'", error);
+    }
+    if (!parseNumber(t[1], 0, 127, key) || !parseNumber(t[3], 0, 127, kitKey)) {
+      return fail(line.pos, "keys are 0..127", error);
+    }
+    if (!parseNumber(t[4], -60, 12, gain)) {
+      return fail(line.pos, "the level change is -60..+12 dB, not '" + t[4] + "'", error);
+    }
+    map[size_t(key)] = {uint8_t(kitKey), int8_t(gain)};
+  }
+  return true;
+}
+
 bool loadPatches(const std::string& path, std::vector<tunesrc::PatchDefinition>& patches,
                  std::string& error) {
   tunesrc::BuildError buildError;
@@ -125,6 +165,9 @@ bool loadBank(const std::string& folder, Bank& out, std::string& error) {
     if (!kit.empty()) out.drumKit = std::move(kit.front().bytes);
     if (kit.size() > 1) out.cymbals = std::move(kit[1].bytes);
   }
+
+  const fs::path mapPath = dir / kBankDrumMapFile;
+  if (isPresent(mapPath) && !loadDrumMap(mapPath.string(), out.drumMap, error)) return false;
 
   out.global = tunesrc::defaultGlobalBytes();
   const fs::path globalPath = dir / kBankGlobalFile;

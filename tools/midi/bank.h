@@ -4,6 +4,9 @@
 //   drums.patch  the drum kit: its first patch, and the hats and cymbals
 //                that play on a channel of their own when one is free: its
 //                second (optional)
+//   drums.map    for keys of the drum channel, the kit's key that plays
+//                them and a level change: "key KEY plays KITKEY DB" lines
+//                (optional; every other key plays itself)
 //   global.tune  a `global ... end` block (optional; defaults otherwise)
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +19,7 @@ namespace midi {
 
 constexpr const char* kBankProgramsFile = "bank.patch";
 constexpr const char* kBankDrumsFile = "drums.patch";
+constexpr const char* kBankDrumMapFile = "drums.map";
 constexpr const char* kBankGlobalFile = "global.tune";
 
 // Fails with "FILE:LINE: reason" on bad source, or when the folder has no

@@ -703,6 +703,19 @@ bool isCymbalKey(int key) {
   }
 }
 
+// The drum channel's keys become the keys of the bank's kit that sound like
+// them, at their levels; note ends follow their starts, since the map gives
+// a key one kit key.
+void mapDrums(const Bank& bank, TuneDescription& tune) {
+  for (NoteEvent& n : tune.channels[kDrumChannel].notes) {
+    const DrumSound& sound = bank.drumMap[n.note];
+    n.note = sound.key;
+    if (n.velocity == 0 || sound.gainDb == 0) continue;
+    const double scaled = std::round(n.velocity * std::pow(10.0, sound.gainDb / 20.0));
+    n.velocity = uint8_t(std::clamp(scaled, 1.0, 127.0));
+  }
+}
+
 // Hats and cymbals play the bank's cymbal patch on a channel of their own
 // when one is free: a kit of one patch whose sound follows the key cannot
 // make a tom and the hat a key above it both sound right. The cymbals
@@ -765,6 +778,12 @@ void giveDefaultLevels(TuneDescription& tune) {
 }
 
 }  // namespace
+
+DrumMap identityDrumMap() {
+  DrumMap map;
+  for (size_t key = 0; key < map.size(); ++key) map[key].key = uint8_t(key);
+  return map;
+}
 
 int noteVelocity(int velocity) {
   const double v = velocity / 127.0;
@@ -856,6 +875,7 @@ bool importSmf(const SmfFile& smf, const uint8_t* bytes, const Bank& bank, TuneD
   dropListsOfSilentChannels(out, summary);
   giveDefaultLevels(out);
   placeChannels(out, summary);
+  mapDrums(bank, out);
   splitCymbals(bank, out, summary);
   for (ChannelEvents& ch : out.channels) restoreControllers(ch, summary);
   if (!buildPatches(bank, out, summary, error)) return false;

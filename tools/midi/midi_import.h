@@ -68,6 +68,18 @@ struct BendValues {
 };
 BendValues bendValues(int bend, int rangeCents);
 
+// What the kit plays for one key of the drum channel: the kit's key that
+// sounds most like that drum, and a level change in dB applied to its
+// velocity.
+struct DrumSound {
+  uint8_t key = 0;
+  int8_t gainDb = 0;
+};
+using DrumMap = std::array<DrumSound, 128>;
+
+// Every key plays itself at its own level.
+DrumMap identityDrumMap();
+
 // The sounds an import draws on: melodic programs by MIDI program number
 // (a bank need not define all 128; a missing program falls back to another
 // of its family of eight, then to the lowest defined one), the drum kit and
@@ -76,6 +88,7 @@ struct Bank {
   std::vector<PatchEntry> programs;
   std::vector<uint8_t> drumKit;  // patch bytes; may be empty when no file uses channel 9
   std::vector<uint8_t> cymbals;  // hats and cymbals of the kit; may be empty
+  DrumMap drumMap = identityDrumMap();
   std::vector<uint8_t> global;
 };
 
