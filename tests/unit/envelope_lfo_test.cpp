@@ -1,5 +1,4 @@
-// Envelopes and LFOs: stage timing in ticks, curve shapes, gate handling,
-// LFO waves, key sync and one-shot holding.
+// Envelopes and LFOs: stage timing in ticks, LFO rates and waves.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -84,34 +83,6 @@ TEST(Envelope, StagesTakeTheirNumberOfTicks) {
   }
 }
 
-TEST(Envelope, GateChangesBetweenTicks) {
-  // Note on and off before the first tick: the attack never runs.
-  Envelope e = makeEnv(EnvParams{});
-  e.stage = static_cast<int32_t>(EnvelopeStage::Attack);
-  tick(e, 0);
-  EXPECT_EQ(stageOf(e), EnvelopeStage::Off);
-  EXPECT_EQ(e.out, 0.0f);
-
-  // A key pressed again during release attacks from the current level.
-  EnvParams p;
-  p.attack = 64;
-  p.release = 100;
-  p.sustain = 100;
-  Envelope r = makeEnv(p, 100.0f);
-  r.stage = static_cast<int32_t>(EnvelopeStage::Release);
-  tick(r, 0);
-  const float released = r.level;
-  ASSERT_LT(released, 100.0f);
-  tick(r, 1);
-  EXPECT_EQ(stageOf(r), EnvelopeStage::Attack);
-  EXPECT_EQ(r.level, released + 2.0f);
-
-  // A voice reset keeps the level; the next attack starts from it.
-  reset(r);
-  EXPECT_EQ(stageOf(r), EnvelopeStage::Off);
-  EXPECT_EQ(r.level, released + 2.0f);
-}
-
 // ---- LFO ----------------------------------------------------------------
 
 struct LfoParams {
@@ -179,35 +150,6 @@ TEST(Lfo, WavesOverOneCycle) {
     Lfo l = makeLfo({.wave = c.wave, .depth = 100});
     const std::vector<float> got = ticks(l, 4);
     for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], c.values[i], c.tolerance) << c.wave << " " << i;
-  }
-}
-
-TEST(Lfo, KeySyncRestartsAtTheStartPhase) {
-  LfoParams p{.keySync = 1, .rate = 64, .start = 64, .depth = 128};  // start half a cycle on
-  Lfo l = makeLfo(p);
-  ticks(l, 37);
-  noteStart(l);
-  tick(l);
-  EXPECT_EQ(l.out, 64.0f);
-
-  p.keySync = 0;
-  Lfo free = makeLfo(p);
-  ticks(free, 37);
-  noteStart(free);
-  tick(free);
-  EXPECT_EQ(free.out, 37.0f);  // runs on: 37 of 128 ticks
-}
-
-TEST(Lfo, OneShotHoldsAtTheEndOfTheCycle) {
-  const float nearlyFull = 1 - 1.0f / 8388608;
-  const struct { float wave, held; } cases[] = {{0, nearlyFull}, {2, nearlyFull}, {1, 0}};
-  for (const auto& c : cases) {
-    Lfo l = makeLfo({.wave = c.wave, .keySync = 1, .oneShot = 1, .depth = 1});
-    const std::vector<float> s = ticks(l, 40);
-    for (int i = 5; i < 40; ++i) ASSERT_EQ(s[i], c.held) << "wave " << c.wave << " tick " << i;
-    noteStart(l);  // a key-synced note restarts the cycle
-    tick(l);
-    EXPECT_EQ(l.out, 0.0f) << c.wave;
   }
 }
 

@@ -1,6 +1,5 @@
-// Oscillator unit: pitch, band-averaged shapes against their closed-form
-// interval means and noise colour (the four-at-a-time render
-// against one sample at a time is in synth_lanes_test).
+// Oscillator unit: pitch and band-averaged shapes against their closed-form
+// interval means (blocks against one sample at a time are in synth_lanes_test).
 #include "synth/units/oscillator.h"
 
 #include <gtest/gtest.h>
@@ -15,11 +14,9 @@
 namespace {
 
 using testsig::constantsAt;
-using testsig::rmsOf;
 
 constexpr int kRate = 44100;
 constexpr int kTick = 128;
-constexpr double kTwoPiD = 6.283185307179586;
 
 struct OscParams {
   float mode = 1, ring = 0, transpose = 64, fine = 64, colour = 64, level = 128;
@@ -40,18 +37,6 @@ std::vector<float> renderTicks(Oscillator& o, int total) {
   for (int i = 0; i < total; i += kTick)
     render(o, out.data() + i, std::min(kTick, total - i), nullptr, nullptr);
   return out;
-}
-
-// Power of the signal at frequency hz (Goertzel).
-double powerAt(const std::vector<float>& s, double hz) {
-  const double w = kTwoPiD * hz / kRate, c = 2 * std::cos(w);
-  double a = 0, b = 0;
-  for (float v : s) {
-    const double n = v + c * a - b;
-    b = a;
-    a = n;
-  }
-  return a * a + b * b - c * a * b;
 }
 
 // ---- closed-form means of the ideal shapes, in double --------------------
@@ -165,36 +150,5 @@ TEST(OscillatorPitch, NotesSoundAtTheirFrequencies) {
 }
 
 // ---- noise --------------------------------------------------------------
-
-TEST(OscillatorNoise, ColourZeroIsWhiteAndColourFullResonates) {
-  OscParams p;
-  p.mode = 4;
-  p.colour = 0;
-  p.transpose = 64;  // F = 2^-5: the high-pass part adds little
-  Oscillator white = makeOsc(p);
-  const std::vector<float> w = renderTicks(white, kRate);
-  EXPECT_NEAR(rmsOf(w), 1.0 / std::sqrt(3.0), 0.02);  // uniform noise in [-1, 1)
-  double mean = 0, lag = 0;
-  for (size_t i = 0; i < w.size(); ++i) mean += w[i];
-  for (size_t i = 1; i < w.size(); ++i) lag += double(w[i]) * w[i - 1];
-  EXPECT_NEAR(mean / w.size(), 0.0, 0.01);
-  EXPECT_NEAR(lag / w.size() / (rmsOf(w) * rmsOf(w)), 0.0, 0.03);  // uncorrelated samples
-
-  // High colour: narrow noise around the filter frequency F fs / (2 pi).
-  for (float transpose : {64.0f, 100.0f}) {  // about 220 Hz and 1.5 kHz
-    p.colour = 120;
-    p.transpose = transpose;
-    Oscillator band = makeOsc(p);
-    const double f = band.noiseFrequency;
-    const double centre = std::asin(f / 2) * kRate / (kTwoPiD / 2);
-    const std::vector<float> s = renderTicks(band, kRate);
-    const double atCentre = powerAt(s, centre);
-    EXPECT_GT(atCentre, 20 * powerAt(s, centre * 2)) << transpose;
-    EXPECT_GT(atCentre, 20 * powerAt(s, centre / 2)) << transpose;
-    // The note number plays no part in the noise colour.
-    Oscillator high = makeOsc(p, 100.0f);
-    EXPECT_EQ(renderTicks(high, 1024), std::vector<float>(s.begin(), s.begin() + 1024));
-  }
-}
 
 }  // namespace

@@ -214,18 +214,6 @@ TEST(Score, ControllerRampsReachTheirEndsAndStepsHold) {
   EXPECT_EQ(t.channels[0].bends[1].second, 0x7F);
 }
 
-TEST(Score, OneRecordPerTickOutsideTheNoteList) {
-  // The channel selects p at tick 0 and the pattern q at the same tick, and
-  // sets controller 2 twice there: only the last of each may go out, since
-  // the player delivers one record per list at tick 0.
-  const TuneDescription t = compileSong(
-      "patch q program=3\nend\npattern x\n  notes prog=q /1 c3\n  cc 2 /1 5\n  cc 2 /1 9\n");
-  ASSERT_EQ(t.channels[0].programs.size(), 1u);
-  EXPECT_EQ(t.channels[0].programs[0].program, 3);
-  ASSERT_EQ(t.channels[0].controllers[1].size(), 1u);
-  EXPECT_EQ(t.channels[0].controllers[1][0].value, 9);
-}
-
 TEST(Score, TempoMetreAndTheLastTick) {
   const TuneDescription t = compile(kPrelude +
                                     "pattern x\n  notes /4 c3\nend\n"
@@ -296,19 +284,6 @@ TEST(Patch, NamedParametersLandInTheirBytes) {
   for (auto [at, value] : expected) EXPECT_EQ(b[size_t(at)], value) << "byte " << at;
   EXPECT_EQ((std::vector<uint8_t>(b.begin() + 90, b.end())),
             (std::vector<uint8_t>{10, 48, 21, 7, 128, 59}));
-}
-
-TEST(Patch, APatchThatNamesNothingSoundsAndReleases) {
-  SynthSink sink;
-  const auto loaded = loadTune(compileSong("pattern x\n  notes /2 gate=100 a2 r\n"), &sink, 44100);
-  // 120 per minute: the note sounds for one second, then a silent second.
-  std::vector<float> out(2 * 88200);
-  renderFrames(*loaded->player, out.data(), 88200);
-  const std::vector<float> left = testpatch::leftOf(out);
-  EXPECT_GT(testpatch::rms(left, 4410, 40000), 0.05f);   // clearly audible
-  EXPECT_LT(testpatch::rms(left, 70000, 88200), 1e-3f);  // released well within the rest
-  const std::vector<float> held(left.begin() + 4410, left.begin() + 40000);
-  EXPECT_NEAR(testpatch::frequencyOf(held, 44100.0), 110.0, 1.0);  // a2
 }
 
 // --- errors --------------------------------------------------------------------

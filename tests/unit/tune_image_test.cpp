@@ -219,32 +219,6 @@ TEST(TuneImagePrograms, EverySelectedProgramNeedsAWholePatch) {
   EXPECT_TRUE(reasonMentions(r, "routes")) << r.reason;
 }
 
-TEST(TuneWriter, RefusesWhatTheFormatCannotHold) {
-  struct Case {
-    const char* name;
-    TuneDescription tune;
-  };
-  std::vector<Case> cases(3);
-  cases[0].name = "notes out of order";
-  cases[0].tune.channels[1].notes = {{10, 60, 1}, {5, 60, 0}};
-  cases[1].name = "gap beyond 24 bits";
-  cases[1].tune.channels[1].notes = {{0, 60, 1}, {kMaxDelta + 1, 60, 0}};
-  cases[2].name = "patch size not matching its routes";
-  cases[2].tune.patches = {{0, std::vector<uint8_t>(93, 0)}};
-  for (const Case& c : cases) {
-    std::vector<uint8_t> out;
-    std::string error;
-    EXPECT_FALSE(writeTuneImage(c.tune, out, error)) << c.name;
-    EXPECT_FALSE(error.empty()) << c.name;
-  }
-  // The largest gap still fits.
-  TuneDescription ok;
-  ok.channels[1].notes = {{0, 60, 1}, {kMaxDelta, 60, 0}};
-  std::vector<uint8_t> out;
-  std::string error;
-  EXPECT_TRUE(writeTuneImage(ok, out, error)) << error;
-}
-
 }  // namespace
 
 namespace {
