@@ -39,21 +39,6 @@ fi
 grep -q '^\.TH TUNE "1"' "$prefix/share/man/man1/tune.1" || fail "tune.1 is not a man page"
 grep -q 'tune render' "$prefix/share/man/man1/tune.1" || fail "tune.1 lacks the commands"
 
-# The completion, with bash-completion's helpers stood in for.
-complete_line() {
-  bash -c '
-    _init_completion() { words=("${COMP_WORDS[@]}"); cword=$COMP_CWORD; cur=${words[cword]}; prev=${words[cword-1]}; }
-    _filedir() { COMPREPLY=("files:${1:-any}"); }
-    complete() { :; }
-    . "$1"; shift
-    COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _tune; echo "${COMPREPLY[*]}"' _ \
-    "$prefix/share/bash-completion/completions/tune" "$@"
-}
-[ "$(complete_line tune re)" = render ] || fail "completion of a command: '$(complete_line tune re)'"
-[ "$(complete_line tune render --ex)" = --exact ] || fail "completion of an option"
-[ "$(complete_line tune render a.tune --rate 96 '')" = "files:@(wav|flac|ogg)" ] ||
-  fail "completion of render's output: '$(complete_line tune render a.tune --rate 96 '')'"
-
 # A program against the installed library.
 "$tune" build --quiet "$src/assets/tune" "$tmp/demo.tune" || fail "the installed tune cannot build"
 cat >"$tmp/first_second.cpp" <<'CPP'

@@ -105,16 +105,4 @@ status=$?
 after=$(ls -A "$tmp/work" | grep -v '^out\.wav$' | sort | tr '\n' ' ')
 [ "$after" = "$before" ] || fail "files left behind: '$after' (before: '$before')"
 
-# A pipe (like a device) is written in place, not replaced by a file.
-mkfifo "$tmp/work/pipe"
-cat "$tmp/work/pipe" >"$tmp/work/piped.img" &
-reader=$!
-expect 0 build --quiet "$tmp/src" "$tmp/work/pipe"
-[ -p "$tmp/work/pipe" ] || { kill "$reader"; fail "the pipe was replaced by a file"; }
-wait "$reader"
-cmp -s "$tmp/work/piped.img" "$img" || fail "the image did not go through the pipe"
-
-# A complete render replaces it.
-expect 0 render "$img" "$tmp/work/out.wav" --seconds 0.5
-[ "$(head -c 4 "$tmp/work/out.wav")" = RIFF ] || fail "the render did not replace the file"
 echo "PASS"

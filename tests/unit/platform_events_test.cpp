@@ -29,19 +29,6 @@ TEST(EventQueueTest, RepeatOfTheNewestWaitingEventIsDropped) {
   EXPECT_EQ(drain(queue).size(), 1u);
 }
 
-TEST(EventQueueTest, OnlyTheNewestWaitingEventCounts) {
-  EventQueue queue;
-  pushEvent(queue, controlEvent(4));
-  pushEvent(queue, controlEvent(0));
-  EXPECT_TRUE(pushEvent(queue, controlEvent(4)));  // equal to an older one only
-  EXPECT_EQ(drain(queue).size(), 3u);
-  // Once taken, an event may be queued again.
-  pushEvent(queue, controlEvent(4));
-  Event e;
-  popEvent(queue, e);
-  EXPECT_TRUE(pushEvent(queue, controlEvent(4)));
-}
-
 TEST(EventQueueTest, FullQueueDropsNewEventsAndKeepsOrderAcrossWrap) {
   EventQueue queue;
   for (int i = 0; i < EventQueue::kCapacity; ++i) {

@@ -122,6 +122,11 @@ TEST_F(PlaybackTest, RestartInsideATickSkipsToThePosition) {
   EXPECT_EQ(sink.lists[1].frame, 40);  // the note-off at tick 1, 40 frames in
   EXPECT_EQ(hexList(sink.lists[1].bytes.data()), "90 3C 00 FD");
   EXPECT_EQ(sink.renderCalls.front(), 40);
+
+  // A position before the start is the start.
+  playFromPosition(pb, -2);
+  EXPECT_EQ(pb.player.positionFrames, 0);
+  EXPECT_EQ(pb.player.framesToNext, 0);
 }
 
 TEST_F(PlaybackTest, RejectedImageChangesNothing) {

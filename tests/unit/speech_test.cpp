@@ -1,5 +1,5 @@
-// Speech renderer: how texts are read and timed, the glide
-// between frames, the controllers, and what the rendered voice sounds like.
+// Speech renderer: how texts are read and timed,
+// the controllers, and what the rendered voice sounds like.
 #include "synth/speech/speech.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +18,6 @@
 namespace {
 
 using testsig::allFinite;
-using testsig::peakOf;
 
 constexpr int kRate = 44100;
 constexpr int kTick = 128;
@@ -64,16 +63,6 @@ Runs frameRuns(SpeechRenderer& s, int ticks) {
     }
   }
   return runs;
-}
-
-// Steps until the current frame becomes `frame`; the number of steps taken,
-// or -1 when it does not within `limit`.
-int stepUntilFrame(SpeechRenderer& s, int frame, int limit = 1000) {
-  for (int i = 1; i <= limit; ++i) {
-    speechControlStep(s);
-    if (s.currentFrame == frame) return i;
-  }
-  return -1;
 }
 
 // Renders `ticks` ticks the way the core does (control step, then the
@@ -133,16 +122,6 @@ double strongestHarmonic(const std::vector<float>& x, double f0, double low, dou
   return bestFrequency;
 }
 
-// Tuning of a resonator from its (a, b1, b2): the pole angle in Hz.
-double resonatorFrequency(const float* abc) {
-  const double r = std::sqrt(-static_cast<double>(abc[2]));
-  return std::acos(abc[1] / (2.0 * r)) * kRate / kTwoPi;
-}
-
-const float* resonator(const float* values, int index) {
-  return values + 3 * index;
-}
-
 // --- reading texts ----------------------------------------------------------
 
 TEST(SpeechText, PhonemesHoldTheirFramesForTheirUnits) {
@@ -192,24 +171,6 @@ TEST(SpeechText, TextsEndAtTheirLengthOrFirstZeroByte) {
   }
 }
 
-// --- glide ------------------------------------------------------------------
-
-TEST(SpeechGlide, EqualRanksGlideFromThePreviousFrame) {
-  // "ay": frame 28 (F1 790 Hz) into frame 25 (F1 400 Hz), both rank 2.
-  Speaker s({"ay!"});
-  ASSERT_EQ(stepUntilFrame(*s, 25), 19);
-  const double first = resonatorFrequency(resonator(s->target, 1));
-  EXPECT_GT(first, 740.0);
-  double last = first;
-  for (int i = 1; i < 18; ++i) {
-    speechControlStep(*s);
-    const double f = resonatorFrequency(resonator(s->target, 1));
-    EXPECT_LT(f, last);
-    last = f;
-  }
-  EXPECT_NEAR(last, 400.0, 2.0);
-}
-
 // --- controllers ------------------------------------------------------------
 
 TEST(SpeechController, TextSelectHoldsThePauseThenReadsTheNewText) {
@@ -223,15 +184,6 @@ TEST(SpeechController, TextSelectHoldsThePauseThenReadsTheNewText) {
   // A missing text reads as the empty text: the pause, repeated.
   speechController(*s, 4, 40);
   EXPECT_EQ(frameRuns(*s, 300), (Runs{{18, 300}}));
-
-  // A pending wait is kept across the new selection.
-  Speaker w({"aa!", "iy!"});
-  frameRuns(*w, 50);
-  ASSERT_EQ(w->waitNoteOn, 1);
-  speechController(*w, 4, 1);
-  EXPECT_EQ(frameRuns(*w, 50), (Runs{{18, 50}}));
-  speechNoteOn(*w);
-  EXPECT_EQ(stepUntilFrame(*w, 17), 1);
 }
 
 TEST(SpeechController, SpeedSetsTicksPerUnit) {

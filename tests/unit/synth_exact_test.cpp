@@ -17,6 +17,8 @@
 #include "synth/units/elementary.h"
 
 using namespace testpatch;
+using testsig::allFinite;
+using testsig::rmsOf;
 
 namespace {
 
@@ -307,19 +309,6 @@ Scene playScene(int rate) {
   s.events({0xB0, 123, 0, 0xB3, 124, 0, 0xB5, 127, 0, 0xB4, 125, 0, 0x82, 55, 0, 67, 0});
   s.render(5 * step);
   return s;
-}
-
-float rmsOf(const std::vector<float>& x) {
-  double sum = 0.0;
-  for (float v : x) sum += static_cast<double>(v) * v;
-  return static_cast<float>(std::sqrt(sum / static_cast<double>(x.size())));
-}
-
-bool allFinite(const std::vector<float>& x) {
-  for (float v : x) {
-    if (!std::isfinite(v)) return false;
-  }
-  return true;
 }
 
 }  // namespace

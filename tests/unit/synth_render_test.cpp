@@ -121,28 +121,6 @@ TEST(SynthRender, TwoInstancesSideBySideEqualOneAlone) {
   EXPECT_EQ(0, std::memcmp(out.data(), reference.data(), out.size() * sizeof(float)));
 }
 
-TEST(SynthRender, SplitAndAddingOutputsCarryTheSameSamples) {
-  TestSynth a({busyPatch()});
-  TestSynth b({busyPatch()});
-  TestSynth c({busyPatch()});
-  for (TestSynth* t : {&a, &b, &c}) t->events({0x90, 57, 100, 61, 100});
-
-  const int frames = 700;
-  std::vector<float> interleaved(2 * frames);
-  synthRender(a.state(), interleaved.data(), frames, nullptr, false);
-  std::vector<float> left(frames), right(frames);
-  synthRender(b.state(), left.data(), frames, right.data(), false);
-  std::vector<float> added(2 * frames, 0.25f);
-  synthRender(c.state(), added.data(), frames, nullptr, true);
-
-  ASSERT_GT(rms(interleaved), 0.01f);
-  for (int i = 0; i < frames; ++i) {
-    ASSERT_EQ(left[i], interleaved[2 * i]) << i;
-    ASSERT_EQ(right[i], interleaved[2 * i + 1]) << i;
-    ASSERT_EQ(added[2 * i], 0.25f + interleaved[2 * i]) << i;
-  }
-}
-
 TEST(SynthRender, TickLengthFollowsTheSampleRateAndUnusableRatesStaySilent) {
   const std::vector<uint8_t> map = buildPatchMap({plainPatch()});
   auto s = std::make_unique<SynthState>();

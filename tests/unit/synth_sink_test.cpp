@@ -44,15 +44,6 @@ std::vector<float> play(const TuneDescription& tune, SeedSource seeds, int frame
 
 }  // namespace
 
-TEST(SynthSink, TunePlaysThroughTheSequencer) {
-  const auto g = neutralGlobals();
-  TuneDescription tune = onePatchTune(patchBytes(plainPatch()), {g.begin(), g.end()});
-  tune.channels[0].notes = {{0, 60, 100}, {512, 60, 0}};
-  const std::vector<float> left = leftOf(play(tune, kDefaultSeeds, 44100));
-  EXPECT_NEAR(frequencyOf(left, 44100.0), 130.81, 0.05);
-  EXPECT_GT(rms(left), 0.2f);  // the sink applied the tune's global block
-}
-
 TEST(SynthSink, SameSeedSameSamplesOtherSeedOtherSamples) {
   const TuneDescription tune = twoVoiceTune();
   const std::vector<float> a = play(tune, {SeedMode::Fixed, 7}, 30000);

@@ -1,15 +1,12 @@
-// Tune image layout, parser checks and the tune writer.
+// Tune image layout and parser checks.
 #include "player/tune_image.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "player/tune_writer.h"
 #include "support/tune_fixtures.h"
 
 namespace {
@@ -217,65 +214,6 @@ TEST(TuneImagePrograms, EverySelectedProgramNeedsAWholePatch) {
   r = parse(image, tune);
   EXPECT_FALSE(r);
   EXPECT_TRUE(reasonMentions(r, "routes")) << r.reason;
-}
-
-}  // namespace
-
-namespace {
-
-// Runs the built `tune` tool; skips when it has not been built.
-struct ToolRun {
-  int status;
-  std::string output;
-};
-
-ToolRun runTune(const std::string& args) {
-  const std::string tool = std::string(ORB_BINARY_DIR) + "/tools/tune";
-  ToolRun run{-1, {}};
-  if (FILE* probe = std::fopen(tool.c_str(), "rb")) {
-    std::fclose(probe);
-  } else {
-    return run;
-  }
-  FILE* pipe = popen((tool + " " + args + " 2>&1").c_str(), "r");
-  if (!pipe) return run;
-  char chunk[4096];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0) run.output.append(chunk, n);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
-
-std::string writeTemp(const std::vector<uint8_t>& bytes, const char* name) {
-  const std::string path = ::testing::TempDir() + name;
-  FILE* f = std::fopen(path.c_str(), "wb");
-  EXPECT_NE(f, nullptr);
-  if (f) {
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  }
-  return path;
-}
-
-TEST(TuneInspect, EventsListEveryTickWithItsFrameThenTheEnd) {
-  TuneDescription t = onePatchTune();
-  t.patches.push_back(PatchEntry{13, placeholderPatch()});
-  t.tempo = {{0, 371519, 4, 4, 8}};
-  t.channels[0].notes = {{0, 60, 100}, {0, 64, 100}, {128, 60, 0}, {128, 64, 0}};
-  t.channels[14].notes = {{0, 40, 100}, {300, 40, 0}};
-  t.channels[14].programs = {{0, 13}, {0, 13}};
-  t.channels[14].controllers[0] = {{0, 4}, {300, 4}};
-  const std::string path = writeTemp(buildImage(t), "inspect_events.tune");
-  const ToolRun run = runTune("inspect " + path + " --events");
-  if (run.status == -1) GTEST_SKIP() << "the tune tool is not built";
-  EXPECT_EQ(run.status, 0);
-  // 128 ticks are 128 * 128 - 1 frames at this tempo; 300 ticks 38,399.
-  EXPECT_EQ(run.output,
-            "0 0 90 3C 64 40 64 CE 0D BE 01 04 9E 28 64 FD\n"
-            "16383 128 90 3C 00 40 00 FD\n"
-            "38399 300 BE 01 04 9E 28 00 FD\n"
-            "end 38399 871\n");
 }
 
 }  // namespace
