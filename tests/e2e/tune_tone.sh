@@ -28,8 +28,6 @@ render "$tmp/exact44.wav" --exact --float
 render "$tmp/exact48.wav" --exact --float --rate 48000
 render "$tmp/exact96.wav" --exact --float --rate 96000
 render "$tmp/ring44.wav" --float
-render "$tmp/ring96.wav" --float --rate 96000
-render "$tmp/two.wav" --seconds 2 --rate 22050
 render "$tmp/tone.flac" --seconds 1
 render "$tmp/tone.ogg" --seconds 1
 [ "$(head -c 4 "$tmp/tone.flac")" = fLaC ] || fail "the .flac output is not FLAC"
@@ -75,7 +73,7 @@ assert abs(lengths[48000] - lengths[96000]) < 0.003, f"lengths differ: {lengths}
 assert abs(lengths[44100] - lengths[96000]) < 0.003, f"lengths differ: {lengths}"
 
 quiet = 10 ** (-90 / 20)
-for name, rate in (("ring44.wav", 44100), ("ring96.wav", 96000)):
+for name, rate in (("ring44.wav", 44100),):
     r, left = read(name)
     exact = lengths[rate] * rate
     extra = (len(left) - exact) / rate
@@ -85,9 +83,6 @@ for name, rate in (("ring44.wav", 44100), ("ring96.wav", 96000)):
     before = max(abs(v) for v in left[-rate // 10 - 10:-rate // 10])
     assert before >= quiet, f"{name}: quiet for longer than 100 ms before the end"
     print(f"{name}: rings out {extra:.3f} s")
-
-rate, left = read("two.wav")
-assert (rate, len(left)) == (22050, 44100), f"two.wav: {rate} Hz, {len(left)} frames"
 PY
 
 "$tool" play --help | grep -q "usage: tune play" || fail "tune play --help prints no usage"

@@ -1,4 +1,4 @@
-// Modulated delay: tap distances, wrap-around, feedback and the global form.
+// Modulated delay: tap distances, wrap-around and the global form.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -70,29 +70,6 @@ TEST(ModDelay, TapsLieAtTheirDistances) {
     EXPECT_NEAR(b[0], 0.0f, 1e-5f);
     EXPECT_NEAR(b[1], 0.0f, 1e-5f);
   }
-}
-
-TEST(ModDelay, FeedbackRepeatsTheEchoWithDecayingLevel) {
-  DelayRig rig(kChannelDelayMask);
-  DelayParams p = fixedTaps(10, 10);
-  p.m[1] = 96;  // feedback 0.5
-  rig.set(p);
-  auto b = impulse(400, 1.0f, 1.0f);
-  render(rig.d, b.data(), 400);
-  EXPECT_NEAR(b[2 * 80 + 1], 1.0f, 1e-4f);
-  EXPECT_NEAR(b[2 * 160 + 1], 0.5f, 1e-4f);
-  EXPECT_NEAR(b[2 * 240 + 1], 0.25f, 1e-4f);
-  EXPECT_NEAR(b[2 * 79], 1.0f, 1e-4f);  // left repeats every 79 frames
-  EXPECT_NEAR(b[2 * 158], 0.5f, 1e-4f);
-
-  // Negative feedback flips every other repeat.
-  DelayRig neg(kChannelDelayMask);
-  p.m[1] = 32;
-  neg.set(p);
-  auto c = impulse(400, 1.0f, 1.0f);
-  render(neg.d, c.data(), 400);
-  EXPECT_NEAR(c[2 * 160 + 1], -0.5f, 1e-4f);
-  EXPECT_NEAR(c[2 * 240 + 1], 0.25f, 1e-4f);
 }
 
 TEST(ModDelay, GlobalFormAddsOnlyTheDelayedBusToBothSides) {

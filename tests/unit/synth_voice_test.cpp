@@ -1,5 +1,5 @@
-// Voice management: allocation and stealing order, polyphony limits, note
-// ends, all-sound-off against all-notes-off, program changes.
+// Voice management: stealing order, polyphony one, note ends, all-sound-off
+// against all-notes-off, program changes.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -54,22 +54,6 @@ TEST(SynthVoices, FullSynthStealsOldestReleasedThenOldestOfAll) {
   EXPECT_EQ(voiceOf(t.state(), 1, 72), 0);
   EXPECT_EQ(t.voicesOn(0), 61);
   EXPECT_EQ(t.voicesOn(1), 3);
-}
-
-TEST(SynthVoices, ChannelAtItsPolyphonyReusesItsOwnOldestVoice) {
-  TestSynth t({withPolyphony(3), withPolyphony(8)});
-  t.events({0xC1, 1, 0x91, 20, 100, 0x90, 60, 100, 61, 100, 62, 100});
-  const int first = voiceOf(t.state(), 0, 60);
-  const int second = voiceOf(t.state(), 0, 61);
-  // At its limit the channel steals from itself, never from channel 1.
-  t.events({0x90, 63, 100});
-  EXPECT_EQ(voiceOf(t.state(), 0, 63), first);
-  EXPECT_EQ(t.voicesOn(0), 3);
-  EXPECT_EQ(t.voicesOn(1), 1);
-  // A released voice of the channel goes before an older held one.
-  t.events({0x80, 62, 0, 0x90, 64, 100});
-  EXPECT_NE(voiceOf(t.state(), 0, 64), second);
-  EXPECT_EQ(voiceOf(t.state(), 0, 61), second);
 }
 
 TEST(SynthVoices, PolyphonyOneTakesOverTheVoiceAndKeepsItsSound) {
