@@ -20,10 +20,8 @@ std::string hexList(const uint8_t* list) {
   return hexBytes(list, n + 1);
 }
 
-void RecordingSink::start(const TuneImage& tune, int sampleRate) {
+void RecordingSink::start(const TuneImage&, int) {
   ++starts;
-  startSampleRate = sampleRate;
-  startedTune = &tune;
 }
 
 void RecordingSink::processEvents(const uint8_t* list) {
@@ -44,12 +42,6 @@ void RecordingSink::render(float* out, int frames) {
 std::vector<std::string> RecordingSink::hexLists() const {
   std::vector<std::string> out;
   for (const RecordedList& l : lists) out.push_back(hexBytes(l.bytes.data(), l.bytes.size()));
-  return out;
-}
-
-std::vector<uint8_t> RecordingSink::allBytes() const {
-  std::vector<uint8_t> out;
-  for (const RecordedList& l : lists) out.insert(out.end(), l.bytes.begin(), l.bytes.end() - 1);
   return out;
 }
 

@@ -23,8 +23,6 @@ class RecordingSink final : public SequencerSink {
 
   // The lists in `--events` notation ("90 3C 64 FD"), one string each.
   std::vector<std::string> hexLists() const;
-  // Every delivered message byte, lists concatenated without terminators.
-  std::vector<uint8_t> allBytes() const;
   // The frames at which `channel` received a note message for `note`: starts
   // (velocity above 0) or, with `starts` false, ends. Several in one list
   // count once each.
@@ -36,8 +34,6 @@ class RecordingSink final : public SequencerSink {
   std::vector<int> renderCalls;  // frames per render call
   int64_t renderedFrames = 0;
   int starts = 0;
-  int startSampleRate = 0;
-  const TuneImage* startedTune = nullptr;
 };
 
 // "90 3C 64 FD": two-digit upper-case hex, single spaces.
