@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
-# Stills and videos from orb2k16-capture. Stills: the surface's size, the same
-# picture for the same time, and the scene's landmarks where its geometry puts
-# them (the camera climbs from 3.11 to 3.41 and back, period about 99 s: at
-# 20 s it flies below the energy band at 3.35, which lights the upper half of
-# the frame; at 70 s above it). Videos, judged by FFmpeg's own tools: every
-# frame is the still of its time (lossless .mkv), the sound is the offline
-# render of the same stretch sample for sample, a stretch given by --from or
-# ending at the tune's end lines up too, an .mp4 has both streams and the
-# stated padding for odd sizes, and Ctrl-C leaves nothing behind.
+# orb2k16-capture: bad arguments, stills and videos. Stills: the surface's
+# size, the same picture for the same time, and the scene's landmarks where its
+# geometry puts them (the camera climbs from 3.11 to 3.41 and back, period
+# about 99 s: at 20 s it flies below the energy band at 3.35, which lights the
+# upper half of the frame; at 70 s above it). Videos, judged by FFmpeg's own
+# tools: every frame is the still of its time (lossless .mkv), the sound is the
+# offline render of the same stretch sample for sample, a stretch given by
+# --from or ending at the tune's end lines up too, an .mp4 has both streams and
+# the stated padding for odd sizes, and Ctrl-C leaves nothing behind.
 set -uo pipefail
 capture=${ORB_BINARY_DIR:-build}/app/orb2k16-capture
 tune=${ORB_BINARY_DIR:-build}/tools/tune
@@ -28,6 +28,51 @@ cleanup() {
 }
 trap cleanup EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# Bad arguments: one clear line and a non-zero status before a window opens,
+# and no file written. No display: anything that got as far as rendering
+# would fail differently.
+(
+  unset DISPLAY WAYLAND_DISPLAY
+  export SDL_VIDEODRIVER=none
+  # refuses EXPECTED-STATUS MESSAGE-PATTERN ARGS...
+  refuses() {
+    local status=$1 pattern=$2
+    shift 2
+    "$capture" "$@" >"$tmp/out" 2>"$tmp/err"
+    local got=$?
+    [ "$got" = "$status" ] || fail "'$*' ended with $got, expected $status"
+    grep -q -- "$pattern" "$tmp/err" || fail "'$*' said: $(cat "$tmp/err")"
+    [ ! -s "$tmp/out" ] || fail "'$*' wrote to stdout"
+  }
+  refuses 2 "--time SECONDS is required"
+  refuses 2 "--out FILE is required" --time 3
+  refuses 2 "--time needs a number of seconds" --out "$tmp/x.png" --time
+  refuses 2 "not 'soon'" --time soon --out "$tmp/x.png"
+  refuses 2 "not 'inf'" --time inf --out "$tmp/x.png"
+  refuses 2 "unknown option '--frame'" --frame 3 --out "$tmp/x.png"
+  refuses 2 "'vertex' or 'fragment'" --print-source geometry
+  refuses 2 "the extension picks the format, .png, .jpg or .bmp" --time 3 --out "$tmp/x.gif"
+  refuses 2 "the extension picks the format, .mp4 (H.264 + AAC) or .mkv" --video "$tmp/x.avi" --fps 10
+  refuses 2 "needs --fps" --video "$tmp/x.mkv"
+  refuses 2 "--fps needs a whole number of frames per second, 1 to 240, not '0'" --video "$tmp/x.mkv" --fps 0
+  refuses 2 "in whole milliseconds, 0 to 86400, not '1.0005'" --video "$tmp/x.mkv" --fps 10 --from 1.0005
+  refuses 2 "--time and --out are for stills" --video "$tmp/x.mkv" --fps 10 --time 3
+  refuses 2 "--size needs WxH, each side 1 to 8192, not '0x10'" --time 3 --out "$tmp/x.png" --size 0x10
+  refuses 1 "cannot write '$tmp/missing/x.png'" --time 3 --out "$tmp/missing/x.png"
+  # Without a display the tool says so, leaves no file and keeps an existing one.
+  refuses 1 "no display available" --video "$tmp/x.mp4" --fps 10 --seconds 1
+  [ -z "$(ls -A "$tmp" | grep -v '^out$\|^err$')" ] || fail "a failed capture left files: $(ls -A "$tmp")"
+  echo keep >"$tmp/x.bmp"
+  refuses 1 "no display available" --time 3 --out "$tmp/x.bmp"
+  [ "$(cat "$tmp/x.bmp")" = keep ] || fail "a failed capture changed the existing file"
+  # A video of the whole tune from past its end has nothing to show.
+  refuses 1 "past the tune's end" --video "$tmp/x.mkv" --fps 10 --from 86400
+
+  "$capture" --help | grep -q "usage: orb2k16-capture --time SECONDS --out FILE" || fail "--help"
+  "$capture" --version | grep -Eqx "orb2k16-capture [0-9]+\.[0-9]+\.[0-9]+ \(.+\)" ||
+    fail "--version said: $("$capture" --version)"
+) || exit 1
 
 Xvfb -displayfd 9 -screen 0 1280x1024x24 -nolisten tcp -noreset 9>"$tmp/display" 2>/dev/null &
 xvfb_pid=$!
