@@ -91,6 +91,14 @@ TEST(SynthVoices, NoteOffReleasesOneMatchingVoiceAtATime) {
   EXPECT_EQ(t.voicesTotal(), 2);  // releasing, still owned
 }
 
+TEST(SynthVoices, NoteOnAndOffInOneTickEndsTheVoiceAtOnce) {
+  TestSynth t({plainPatch()});  // release 0: ends one tick after the gate closes
+  t.events({0x90, 60, 100, 0x80, 60, 0});
+  EXPECT_EQ(t.voicesTotal(), 1);
+  t.render(128);
+  EXPECT_EQ(t.voicesTotal(), 0);
+}
+
 TEST(SynthVoices, AllSoundOffSilencesAtOnceAllNotesOffLetsItRingOut) {
   TestSynth a({slowRelease()});
   TestSynth b({slowRelease()});
