@@ -1,9 +1,53 @@
 #!/usr/bin/env bash
-# On a screen smaller than 1024x480 the window keeps its size and stands at
-# the screen's left and top edges; run without any fonts, its title label
-# stays empty and the demo runs on.
+# The demo at its edges. Its command line, with no display at all: --help and
+# --version answer and exit 0 without opening anything, any other argument is
+# one line on stderr and exit status 2, and without a display the demo says so
+# in one line and exits 1 instead of running unseen. On a screen smaller than
+# 1024x480 the window keeps its size and stands at the screen's left and top
+# edges; run without any fonts, its title label stays empty and the demo runs
+# on.
 source "$(dirname "$0")/lib.sh"
 orb_require
+demo=${ORB_BINARY_DIR:-build}/app/orb2k16
+[ -x "$demo" ] || { echo "SKIP: $demo not built"; exit 77; }
+
+# run EXPECTED-STATUS ARGS...: no display; sets out and err.
+run() {
+  local expected=$1 status
+  shift
+  env -u DISPLAY -u WAYLAND_DISPLAY "${ORB_ENV[@]}" timeout 20 "$demo" "$@" >"$orb_tmp/out" 2>"$orb_tmp/err"
+  status=$?
+  out=$(cat "$orb_tmp/out")
+  err=$(cat "$orb_tmp/err")
+  [ "$status" = "$expected" ] || fail "'$*': exit status $status, expected $expected (stderr: $err)"
+}
+one_line() { [ -n "$1" ] && [ "$(printf '%s\n' "$1" | wc -l)" = 1 ]; }
+
+# A forced X11 driver would fail at once if SDL were brought up.
+ORB_ENV=(SDL_VIDEODRIVER=x11)
+run 0 --version
+[[ "$out" =~ ^orb2k16\ [0-9]+\.[0-9]+\.[0-9]+\ \(.+\)$ ]] || fail "--version printed '$out'"
+[ -z "$err" ] || fail "--version wrote to stderr: $err"
+run 0 --help
+for word in Usage: --help --version "close button" "Exit status"; do
+  grep -qF -- "$word" <<<"$out" || fail "--help does not mention '$word'"
+done
+[ -z "$err" ] || fail "--help wrote to stderr: $err"
+for args in "--bogus" "file.txt" "--help --version"; do
+  # shellcheck disable=SC2086
+  run 2 $args
+  [ -z "$out" ] || fail "'$args' wrote to stdout"
+  one_line "$err" || fail "'$args': not one line on stderr: $err"
+done
+
+# No display: one line, naming the display, not the shader message.
+ORB_ENV=()
+run 1
+[ -z "$out" ] || fail "no display: wrote to stdout"
+one_line "$err" || fail "no display: not one line on stderr: $err"
+grep -qi display <<<"$err" || fail "no display: the line does not say so: $err"
+grep -qi shader <<<"$err" && fail "no display: blames the shaders: $err"
+
 mkdir -p "$orb_tmp/fontcache"
 cat >"$orb_tmp/fonts.conf" <<CONF
 <?xml version="1.0"?>
@@ -27,7 +71,6 @@ orb_demo_pid=
 # Where the GL surface cannot be made (no framebuffer objects) or the context
 # has no shader objects (before 2.0), the message box, sized to its text,
 # comes instead of the window; Return in the box ends the demo with code 0.
-demo=${ORB_BINARY_DIR:-build}/app/orb2k16
 for gl in "2.1 -GL_ARB_framebuffer_object" "1.5"; do
   read -r version extensions <<<"$gl"
   MESA_GL_VERSION_OVERRIDE=$version MESA_EXTENSION_OVERRIDE=$extensions \
