@@ -344,12 +344,16 @@ void setup(Oscillator& osc, const float* p, const SynthConstants& k) {
 
 void updatePitch(Oscillator& osc, const SynthConstants& k) {
   const float offset = osc.pitchOffset;
-  // Transposed past 128 the noise filter's frequency would leave its stable
-  // range (below sqrt(q^2 + 4) - q); it stops short of the edge instead.
-  const float q = osc.noiseDamping;
-  const float stable = (std::sqrt(q * q + 4.0f) - q) * kNoiseStabilityMargin;
-  osc.noiseFrequency = std::min(
-      exp2Single(kNoiseOctaves * (offset - kParamCentre) / kParamFullScale) * k.rateScale, stable);
+  // Only the noise reads its filter's frequency; setup sets the mode first.
+  if (static_cast<OscMode>(osc.mode & kOscModeMask) == OscMode::Noise) {
+    // Transposed past 128 the noise filter's frequency would leave its stable
+    // range (below sqrt(q^2 + 4) - q); it stops short of the edge instead.
+    const float q = osc.noiseDamping;
+    const float stable = (std::sqrt(q * q + 4.0f) - q) * kNoiseStabilityMargin;
+    osc.noiseFrequency = std::min(
+        exp2Single(kNoiseOctaves * (offset - kParamCentre) / kParamFullScale) * k.rateScale,
+        stable);
+  }
   // A step that overflows the signed range rounds to 2^31: half a cycle per sample.
   osc.phaseStep = static_cast<uint32_t>(
       roundToInt(k.basePhaseStep * exp2Single(((osc.pitch + offset) - kCentreNote) * kSemitone)));
