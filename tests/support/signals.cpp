@@ -3,21 +3,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+
+#include "synth/synth.h"
 
 namespace testsig {
 
 SynthConstants constantsAt(int rate) {
-  const float r = static_cast<float>(rate);
-  SynthConstants k{};
-  k.sampleRate = rate;
-  k.tickLength = static_cast<int>(std::lrint(r * 128.0f / 44100.0f + 0.5f));
-  k.tickRecip = 1.0f / static_cast<float>(k.tickLength);
-  k.basePhaseStep = 261.62558f * 2147483648.0f / r;
-  k.rateScale = 44100.0f / r;
-  k.bassSin = std::sin(6.2831853f * 150.0f / r);
-  k.bassCos = std::cos(6.2831853f * 150.0f / r);
-  k.dcCoefficient = 1.0f - 126.0f / r;
-  return k;
+  const auto state = std::make_unique<SynthState>();
+  synthInit(*state, nullptr, 0, rate);
+  return state->constants;
 }
 
 std::vector<float> whiteNoise(size_t count, uint32_t seed) {

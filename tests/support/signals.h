@@ -9,7 +9,7 @@
 
 namespace testsig {
 
-// Every derived constant at `rate`, as the synthesizer derives them.
+// Every derived constant at `rate`, from the synthesizer itself.
 SynthConstants constantsAt(int rate = 44100);
 
 // Full-scale white noise in [-1, 1) from a linear congruential generator:

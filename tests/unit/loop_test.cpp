@@ -54,28 +54,6 @@ void renderInChunks(PlayerState& p, int64_t frames) {
   }
 }
 
-TEST(Bars, FollowTheMetreAndSitOnTheSequencersFrames) {
-  RecordingSink sink;
-  auto loaded = loadTune(barsTune(), &sink);
-  PlayerState& p = *loaded->player;
-  const TuneImage& tune = p.tune;
-  for (int bar = 1; bar <= 6; ++bar) EXPECT_EQ(barStartTick(tune, bar), kBarStart[bar]) << bar;
-  EXPECT_EQ(barAtTick(tune, 1000).bar, 3);
-  EXPECT_EQ(barAtTick(tune, 1000).tick, 232);
-  EXPECT_EQ(barAtTick(tune, 1056).bar, 4);
-  EXPECT_EQ(barAtTick(tune, 1056).tick, 0);
-  EXPECT_EQ(barCount(tune), 5);
-
-  // A straight playback delivers each bar's note on the frame the map gives
-  // for its bar line, through both tempo changes.
-  renderInChunks(p, 400000);
-  for (int bar = 1; bar <= 5; ++bar) {
-    const std::vector<int64_t> frames = sink.noteFrames(0, 60 + bar);
-    ASSERT_EQ(frames.size(), 1u) << bar;
-    EXPECT_EQ(frames[0], tickFrame(tune, kDefaultSampleRate, kBarStart[bar])) << bar;
-  }
-}
-
 TEST(Loop, JumpsBackOnTheBarLinesFrameWithTheStateOfItsStart) {
   RecordingSink sink;
   auto loaded = loadTune(barsTune(), &sink);

@@ -180,48 +180,6 @@ TEST(SequencerTiming, TempoChangeAppliesFromItsOwnTickOn) {
   EXPECT_EQ(sink.lists[3].frame, 55125);  // twice as fast from tick 256
 }
 
-TEST(RenderFrames, ChunkSizeDoesNotChangeWhatIsRenderedOrWhen) {
-  TuneDescription t = onePatchTune();
-  t.tempo = {{0, 371519, 4, 4, 8}, {96, 200000, 3, 4, 8}};
-  t.channels[0].notes = {{0, 60, 1}, {3, 61, 1}, {64, 62, 1}, {200, 63, 1}};
-  t.channels[5].notes = {{1, 40, 1}, {64, 41, 1}, {65, 42, 1}};
-  constexpr int kFrames = 30000;
-
-  auto run = [&](int chunk, RecordingSink& sink) {
-    auto loaded = loadTune(t, &sink);
-    std::vector<float> out(2 * kFrames, -9.0f);
-    for (int done = 0; done < kFrames; done += chunk) {
-      const int n = std::min(chunk, kFrames - done);
-      renderFrames(*loaded->player, out.data() + 2 * done, n);
-    }
-    EXPECT_EQ(loaded->player->positionFrames, kFrames);
-    EXPECT_EQ(loaded->player->playState.load(), PlayState::Ended);
-    return out;
-  };
-  RecordingSink whole, small, odd;
-  const std::vector<float> a = run(kFrames, whole);
-  const std::vector<float> b = run(1, small);
-  const std::vector<float> c = run(333, odd);
-  EXPECT_EQ(a, b);
-  EXPECT_EQ(a, c);
-  ASSERT_EQ(whole.lists.size(), 7u);  // ticks 0, 1, 3, 64, 65, 96 (tempo only) and 200
-  for (size_t i = 0; i < whole.lists.size(); ++i) {
-    EXPECT_EQ(small.lists[i].frame, whole.lists[i].frame);
-    EXPECT_EQ(odd.lists[i].frame, whole.lists[i].frame);
-    EXPECT_EQ(small.lists[i].bytes, whole.lists[i].bytes);
-  }
-  // Every frame written once, in order, including the ring-out after the end.
-  for (int i = 0; i < kFrames; ++i) {
-    ASSERT_EQ(a[2 * size_t(i)], float(i));
-    ASSERT_EQ(a[2 * size_t(i) + 1], 1.0f);
-  }
-  // Tick 96 lies at 96 * 127.99990546875 frames, rounded down; tick 200 a
-  // further 104 * 68.90625 frames on, the carried remainders included.
-  EXPECT_EQ(whole.lists[5].frame, 12287);
-  EXPECT_EQ(whole.lists[5].bytes, std::vector<uint8_t>{0xFD});
-  EXPECT_EQ(whole.lists[6].frame, 19454);
-}
-
 TEST(RenderFrames, SilenceWhileInactiveOrStoppedAndRingOutAfterTheEnd) {
   TuneDescription t = onePatchTune();
   t.channels[0].notes = {{0, 60, 100}, {10, 60, 0}};

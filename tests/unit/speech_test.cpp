@@ -65,28 +65,6 @@ Runs frameRuns(SpeechRenderer& s, int ticks) {
   return runs;
 }
 
-// Renders `ticks` ticks the way the core does (control step, then the
-// channel buffer), the channel carrying a naive saw of frequency f0 and
-// amplitude 0.5 (silence for f0 = 0). Returns the left samples.
-std::vector<float> render(SpeechRenderer& s, int ticks, double f0, double* phase = nullptr) {
-  double local = 0.0;
-  double& ph = phase ? *phase : local;
-  std::vector<float> out;
-  float buffer[2 * kTick];
-  for (int t = 0; t < ticks; ++t) {
-    speechControlStep(s);
-    for (int i = 0; i < kTick; ++i) {
-      const float x = f0 > 0.0 ? static_cast<float>(ph - 0.5) : 0.0f;
-      buffer[2 * i] = buffer[2 * i + 1] = x;
-      ph += f0 / kRate;
-      if (ph >= 1.0) ph -= 1.0;
-    }
-    speechRender(s, buffer, kTick);
-    for (int i = 0; i < kTick; ++i) out.push_back(buffer[2 * i]);
-  }
-  return out;
-}
-
 // Magnitude of x at frequency f (Hz), Hann-windowed.
 double magnitudeAt(const std::vector<float>& x, double f) {
   double re = 0.0;
@@ -99,13 +77,6 @@ double magnitudeAt(const std::vector<float>& x, double f) {
     im -= w * x[i] * std::sin(a);
   }
   return std::sqrt(re * re + im * im) / static_cast<double>(n);
-}
-
-// Energy of x between low and high (Hz), sampled every 50 Hz.
-double bandEnergy(const std::vector<float>& x, double low, double high) {
-  double sum = 0.0;
-  for (double f = low; f <= high; f += 50.0) sum += magnitudeAt(x, f) * magnitudeAt(x, f);
-  return sum;
 }
 
 // The frequency of the strongest harmonic of f0 within [low, high].
@@ -184,33 +155,6 @@ TEST(SpeechController, TextSelectHoldsThePauseThenReadsTheNewText) {
   // A missing text reads as the empty text: the pause, repeated.
   speechController(*s, 4, 40);
   EXPECT_EQ(frameRuns(*s, 300), (Runs{{18, 300}}));
-}
-
-TEST(SpeechController, SpeedSetsTicksPerUnit) {
-  // "aa" is 15 units; speed 0 (value 63) plays one tick per unit.
-  for (auto [value, ticks] : {std::pair{64, 15}, std::pair{73, 150}, std::pair{63, 15}}) {
-    Speaker s({"aa m"});
-    speechController(*s, 4, value);
-    EXPECT_EQ(frameRuns(*s, ticks + 1), (Runs{{4, ticks}, {18, 1}})) << value;
-  }
-}
-
-// --- rendered sound ---------------------------------------------------------
-
-TEST(SpeechSound, FricativesHissWithoutVoiceAndVowelsNeedIt) {
-  Speaker hiss({"s!"});
-  const std::vector<float> s = render(*hiss, 200, 0.0);
-  Speaker vowel({"aa!"});
-  const std::vector<float> aa = render(*vowel, 200, 0.0);
-  const std::vector<float> sTail(s.end() - 8192, s.end());
-  const std::vector<float> aaTail(aa.end() - 8192, aa.end());
-  const float sRms = testpatch::rms(sTail);
-  const float aaRms = testpatch::rms(aaTail);
-  EXPECT_GT(sRms, 0.01f);
-  EXPECT_GT(sRms, 30.0f * aaRms);
-  // The hiss lies high: at least ten times the energy of 0.1-1.5 kHz in 2.5-7 kHz.
-  EXPECT_GT(bandEnergy(sTail, 2500.0, 7000.0), 10.0 * bandEnergy(sTail, 100.0, 1500.0));
-  EXPECT_TRUE(allFinite(s));
 }
 
 // --- through the synthesizer ------------------------------------------------

@@ -121,26 +121,6 @@ TEST(SynthRender, TwoInstancesSideBySideEqualOneAlone) {
   EXPECT_EQ(0, std::memcmp(out.data(), reference.data(), out.size() * sizeof(float)));
 }
 
-TEST(SynthRender, TickLengthFollowsTheSampleRateAndUnusableRatesStaySilent) {
-  const std::vector<uint8_t> map = buildPatchMap({plainPatch()});
-  auto s = std::make_unique<SynthState>();
-  for (auto [rate, tick] : {std::pair{44100, 128}, std::pair{48000, 140}, std::pair{96000, 279}}) {
-    ASSERT_TRUE(synthInit(*s, nullptr, 0, rate));
-    EXPECT_EQ(getTickLength(*s), tick) << rate;
-  }
-  EXPECT_LE(279, kMaxTickFrames);
-  for (int rate : {0, -44100, 192000}) {
-    EXPECT_FALSE(synthInit(*s, map.data(), map.size(), rate)) << rate;
-    const auto g = neutralGlobals();
-    setGlobalParams(*s, g.data());
-    const uint8_t on[] = {0x90, 60, 127, 0xFD};
-    processEvents(*s, on);
-    std::vector<float> out(2 * 1000, 1.0f);
-    synthRender(*s, out.data(), 1000, nullptr, false);
-    EXPECT_EQ(rms(out), 0.0f) << rate;
-  }
-}
-
 TEST(SynthRender, MetersReadPeakOrMeanSquare) {
   TestSynth t({plainPatch(), plainPatch()});
   t.events({0x90, 96, 127});  // 1 kHz: several cycles per tick
