@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # The demo window on a large screen, as a user meets it: centred at 1024x480
 # with its dark strip, close glyph and title; the music reaching the audio
-# device (SDL's disk driver records it: one ring length of exact zeros, then
-# the tune, still coming while the window is shown); clicks, keys and a
-# window manager's close request leave it running; dragging the strip or the
-# label moves it by the drag distance, a drag on the surface does not; its
+# device (SDL's disk driver records it) while the window is shown; clicks, keys
+# and a window manager's close request leave it running; dragging the strip or
+# the label moves it by the drag distance, a drag on the surface does not; its
 # close button ends it with exit code 0.
 source "$(dirname "$0")/lib.sh"
 orb_require
@@ -49,30 +48,13 @@ sleep 3
 orb_running || { orb_wait_exit 1; fail "the demo ended without its close button (exit $orb_exit_code)"; }
 [ "$(orb_geometry)" = "$wx $wy 1024 480" ] || fail "the window moved or changed: $(orb_geometry)"
 
-# 16-bit stereo at 44,100 Hz; the ring is 16,384 frames (about 371.5 ms).
+# 16-bit stereo at 44,100 Hz: at least a second of music written while the
+# window was shown.
 later=$(stat -c %s "$SDL_DISKAUDIOFILE" 2>/dev/null || echo 0)
-python3 - "$SDL_DISKAUDIOFILE" "$shown" "$later" <<'PY' || fail "audio check failed"
-import array, math, sys
-path, shown, later = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
-samples = array.array("h", open(path, "rb").read()[:later - later % 4])
-if sys.byteorder == "big":
-    samples.byteswap()
-frames = len(samples) // 2
-def rms(first, last):
-    part = samples[2 * first:2 * last]
-    return math.sqrt(sum(v * v for v in part) / max(1, len(part)))
-ring = 16384
-if frames < ring + 44100:
-    sys.exit(f"only {frames} frames reached the device")
-lead = rms(0, ring - 1024)
-if lead > 1:
-    sys.exit(f"the first ring length is not silent (RMS {lead:.1f})")
-sound = rms(ring + 1024, frames)
-if sound < 30:
-    sys.exit(f"no music after the first ring length (RMS {sound:.1f})")
-grown = (later - shown) // 4
-if grown < 44100 or rms(shown // 4, frames) < 30:
-    sys.exit(f"while the window was shown: {grown} frames")
+python3 - "$SDL_DISKAUDIOFILE" "$shown" "$later" <<'PY' || fail "no music while the window was shown"
+import array, sys
+sound = array.array("h", open(sys.argv[1], "rb").read()[int(sys.argv[2]) // 4 * 4:int(sys.argv[3]) // 4 * 4])
+sys.exit(len(sound) < 2 * 44100 or max(map(abs, sound)) < 1000)
 PY
 
 # drag X Y DX DY: press at window point (X, Y), move in two steps, release.
