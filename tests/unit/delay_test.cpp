@@ -1,4 +1,4 @@
-// Modulated delay: tap distances, wrap-around and the global form.
+// Modulated delay: tap distances and wrap-around.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -70,40 +70,6 @@ TEST(ModDelay, TapsLieAtTheirDistances) {
     EXPECT_NEAR(b[0], 0.0f, 1e-5f);
     EXPECT_NEAR(b[1], 0.0f, 1e-5f);
   }
-}
-
-TEST(ModDelay, GlobalFormAddsOnlyTheDelayedBusToBothSides) {
-  DelayRig rig(kGlobalDelayMask);
-  rig.set(fixedTaps(1, 1));  // 248 samples per step on the long lines
-  std::vector<float> bus(600, 0.0f);
-  bus[0] = 1.0f;
-  std::vector<float> master(2 * 600, 0.25f);
-  renderGlobal(rig.d, bus.data(), master.data(), 600);
-  EXPECT_NEAR(master[2 * 247], 1.25f, 1e-4f);
-  EXPECT_NEAR(master[2 * 248 + 1], 1.25f, 1e-4f);
-  // No dry part: everything else keeps the master's own content.
-  EXPECT_NEAR(master[0], 0.25f, 1e-4f);
-  EXPECT_NEAR(master[2 * 248], 0.25f, 1e-4f);
-  EXPECT_NEAR(master[2 * 599 + 1], 0.25f, 1e-4f);
-
-  // The longest base delay: 128 steps of 248 samples.
-  DelayRig far(kGlobalDelayMask);
-  far.set(fixedTaps(128, 128));
-  std::vector<float> longBus(32000, 0.0f);
-  longBus[0] = 1.0f;
-  std::vector<float> out(2 * 32000, 0.0f);
-  renderGlobal(far.d, longBus.data(), out.data(), 32000);
-  EXPECT_EQ(loudestFrame(out, 1), 31744);
-  EXPECT_EQ(loudestFrame(out, 0), 31743);
-
-  // At wet 0 it adds nothing.
-  DelayRig dry(kGlobalDelayMask);
-  DelayParams p = fixedTaps(1, 1);
-  p.m[0] = 64;
-  dry.set(p);
-  std::vector<float> loud(256, 1.0f), unchanged(512, -0.5f);
-  renderGlobal(dry.d, loud.data(), unchanged.data(), 256);
-  EXPECT_EQ(unchanged, std::vector<float>(512, -0.5f));
 }
 
 }  // namespace

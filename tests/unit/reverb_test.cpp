@@ -1,5 +1,4 @@
-// Reverb: decay time against the decay setting, silence at the settings that
-// switch it off.
+// Reverb: decay time against the decay setting.
 #include "synth/units/reverb.h"
 
 #include <gtest/gtest.h>
@@ -33,10 +32,6 @@ struct Rig {
     return out;
   }
 };
-
-std::vector<float> noise(int frames, uint32_t seed) {
-  return testsig::whiteNoise(size_t(frames), seed);
-}
 
 // The response to a unit impulse, without the reverb's steady answer to its
 // own guard offset.
@@ -74,20 +69,6 @@ TEST(Reverb, DecayLengthensWithTheDecaySetting) {
   EXPECT_GT(t64, 2 * t32);
   EXPECT_GT(t96, t64 + t64 / 2);
   EXPECT_LT(t96, frames - 4096);  // and it does end
-}
-
-TEST(Reverb, SilentAtZeroDecayOrZeroDamping) {
-  // Zero decay: the comb gains vanish and the combs' copies of the input
-  // cancel in pairs. Zero damping: the combs never move.
-  const auto bus = noise(kRate, 7);
-  const float settings[2][4] = {{0, 100, 16, 128}, {64, 0, 16, 128}};
-  for (const auto& g : settings) {
-    const auto out = Rig(g[0], g[1], g[2], g[3]).run(bus);
-    EXPECT_EQ(out, std::vector<float>(out.size(), 0.0f)) << g[0] << " " << g[1];
-  }
-  // The same bus does ring through a working setting.
-  const auto out = Rig(64, 100, 16, 128).run(bus);
-  EXPECT_GT(*std::max_element(out.begin(), out.end()), 0.1f);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 // The tune source compiler: the demo's source builds into exactly the image
-// the demo embeds and is a whole looping piece;
-// the score notation lands on the ticks and values it promises; patch
-// parameters land in the right bytes and sound; errors name file and line.
+// the demo embeds and is a whole looping piece; the score notation lands on
+// the ticks and values it promises; errors name file and line.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -20,7 +19,6 @@
 #include "support/tune_fixtures.h"
 #include "synth/synth.h"
 #include "tools/tunesrc/compile.h"
-#include "tools/tunesrc/patch_parser.h"
 
 extern const unsigned char kTuneImage[];
 extern const unsigned long kTuneImage_size;
@@ -209,52 +207,6 @@ TEST(Score, TempoMetreAndTheLastTick) {
   ASSERT_EQ(marker.size(), 1u);
   EXPECT_EQ(marker[0].tick, t.lengthTicks);
   EXPECT_EQ(marker[0].value, 127);
-}
-
-// --- patches -----------------------------------------------------------------
-
-std::vector<uint8_t> patchBytesOf(const std::string& text, const std::string& name) {
-  SourceTree tree;
-  std::vector<tunesrc::PatchDefinition> patches;
-  BuildError error;
-  EXPECT_TRUE(tunesrc::loadPatchFile(tree.write("bank.patch", text), patches, error))
-      << error.text();
-  for (const auto& p : patches)
-    if (p.name == name) return p.bytes;
-  ADD_FAILURE() << "no patch " << name;
-  return {};
-}
-
-TEST(Patch, NamedParametersLandInTheirBytes) {
-  const auto b = patchBytesOf(
-      "patch x program=5\n"
-      "  pan -64\n"
-      "  osc2 mode=pulse level=77 transpose=-12 fine=+3\n"
-      "  filter2.type highpass4\n"
-      "  lfo1 wave=samplehold polarity=centred depth=40\n"
-      "  retrigger full\n"
-      "  reverb 30\n"
-      "  chdelay mix=-64 spread=+64\n"
-      "  comp detector=rms link=split gain=+8\n"
-      "  polyphony 3\n"
-      "  route lfo1 filter1.cutoff -16\n"
-      "  route cc7 volume +64\n"
-      "end\n",
-      "x");
-  ASSERT_EQ(b.size(), 90u + 2 * 3);
-  // (byte, value): pan full left; oscillator 2 pulse an octave down, fine +3,
-  // level 77; filter 2; LFO 1; retrigger; reverb; channel delay wet -1, dry 0,
-  // sides half a cycle apart; compressor; polyphony and route count.
-  // clang-format off
-  const std::pair<int, int> expected[] = {
-      {0, 0}, {8, uint8_t(OscMode::Pulse)}, {10, 52}, {11, 67}, {13, 77},
-      {23, uint8_t(FilterType::HighPass4)}, {44, uint8_t(LfoWave::SampleHold)}, {49, 2}, {50, 40},
-      {58, 2}, {59 + 5, 30}, {59 + 13, 0}, {59 + 19, 128}, {59 + 20, 2}, {59 + 21, 1},
-      {59 + 28, 72}, {88, 3}, {89, 2}};
-  // clang-format on
-  for (auto [at, value] : expected) EXPECT_EQ(b[size_t(at)], value) << "byte " << at;
-  EXPECT_EQ((std::vector<uint8_t>(b.begin() + 90, b.end())),
-            (std::vector<uint8_t>{10, 48, 21, 7, 128, 59}));
 }
 
 // --- errors --------------------------------------------------------------------

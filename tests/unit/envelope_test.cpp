@@ -1,11 +1,10 @@
-// Envelopes and LFOs: stage timing in ticks, LFO rates and waves.
+// Envelopes: stage timing in ticks.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
 #include "synth/units/envelope.h"
-#include "synth/units/lfo.h"
 
 namespace {
 
@@ -80,76 +79,6 @@ TEST(Envelope, StagesTakeTheirNumberOfTicks) {
     if (c.until == EnvelopeStage::Off) {
       EXPECT_EQ(e.out, 0.0f) << c.what;
     }
-  }
-}
-
-// ---- LFO ----------------------------------------------------------------
-
-struct LfoParams {
-  float wave = 0, keySync = 0, oneShot = 0, rate = 128, start = 0, polarity = 0, depth = 64;
-};
-
-Lfo makeLfo(const LfoParams& p, uint32_t seed = 1234) {
-  Lfo l{};
-  reset(l, seed);
-  const float values[7] = {p.wave, p.keySync, p.oneShot, p.rate, p.start, p.polarity, p.depth};
-  setup(l, values);
-  return l;
-}
-
-std::vector<float> ticks(Lfo& l, int n) {
-  std::vector<float> out;
-  for (int i = 0; i < n; ++i) {
-    tick(l);
-    out.push_back(l.out);
-  }
-  return out;
-}
-
-// Ticks between the first two downward jumps of a saw.
-int sawPeriod(Lfo& l) {
-  std::vector<float> s = ticks(l, 10000);
-  int first = -1;
-  for (size_t i = 1; i < s.size(); ++i) {
-    if (s[i] < s[i - 1]) {
-      if (first >= 0) return static_cast<int>(i) - first;
-      first = static_cast<int>(i);
-    }
-  }
-  return 0;
-}
-
-TEST(Lfo, RateSetsTheCycleLength) {
-  LfoParams p;
-  const struct {
-    float rate;
-    int period;
-  } cases[] = {{128, 4}, {64, 128}, {0, 4096}, {115.2f, 8}};
-  for (const auto& c : cases) {
-    p.rate = c.rate;
-    Lfo l = makeLfo(p);
-    EXPECT_EQ(sawPeriod(l), c.period) << c.rate;
-  }
-}
-
-TEST(Lfo, WavesOverOneCycle) {
-  // Rate 128: four ticks a cycle, at phases 0, 1/4, 1/2 and 3/4.
-  const float top = 100 * (1 - 1.0f / 8388608);
-  const struct {
-    float wave;
-    std::vector<float> values;
-    float tolerance;
-  } cases[] = {
-      {0, {0, 25, 50, 75}, 0},                              // saw
-      {6, {0, 25, 50, 75}, 0},                              // unused numbers play saw
-      {1, {0, 50, top, 100 * (0.5f - 1.0f / 8388608)}, 0},  // triangle
-      {2, {0, 0, top, top}, 0},                             // square
-      {3, {50, 100, 50, 0}, 1e-3f},                         // sine
-  };
-  for (const auto& c : cases) {
-    Lfo l = makeLfo({.wave = c.wave, .depth = 100});
-    const std::vector<float> got = ticks(l, 4);
-    for (int i = 0; i < 4; ++i) EXPECT_NEAR(got[i], c.values[i], c.tolerance) << c.wave << " " << i;
   }
 }
 
