@@ -157,6 +157,16 @@ TEST(SpeechController, TextSelectHoldsThePauseThenReadsTheNewText) {
   EXPECT_EQ(frameRuns(*s, 300), (Runs{{18, 300}}));
 }
 
+// "aa" is 15 units: speed 1 (value 64) plays them in 15 ticks, 10 (value 73)
+// in 150, and speed 0 (value 63) still one tick per unit.
+TEST(SpeechController, SpeedSetsTicksPerUnit) {
+  for (auto [value, ticks] : {std::pair{64, 15}, std::pair{73, 150}, std::pair{63, 15}}) {
+    Speaker s({"aa m"});
+    speechController(*s, 4, value);
+    EXPECT_EQ(frameRuns(*s, ticks + 1), (Runs{{4, ticks}, {18, 1}})) << value;
+  }
+}
+
 // --- through the synthesizer ------------------------------------------------
 
 testpatch::Patch sawPatch(uint8_t polyphony = 8) {
