@@ -13,81 +13,64 @@
 #include <cmath>
 #include <cstdint>
 
-#if defined(__SSE2__)
+// Every target (x86-64, native and Windows) has SSE2.
 #include <emmintrin.h>
-#endif
 
 constexpr int kLaneCount = 4;
 
-#if defined(__SSE2__)
 struct Lanes {
   __m128 v;
   Lanes() = default;
   Lanes(__m128 x) : v(x) {}
   Lanes(float x) : v(_mm_set1_ps(x)) {}  // every lane x
+
+  friend Lanes operator+(Lanes a, Lanes b) { return {_mm_add_ps(a.v, b.v)}; }
+  friend Lanes operator-(Lanes a, Lanes b) { return {_mm_sub_ps(a.v, b.v)}; }
+  friend Lanes operator*(Lanes a, Lanes b) { return {_mm_mul_ps(a.v, b.v)}; }
+  friend Lanes operator/(Lanes a, Lanes b) { return {_mm_div_ps(a.v, b.v)}; }
+  friend Lanes operator<(Lanes a, Lanes b) { return {_mm_cmplt_ps(a.v, b.v)}; }
+  friend Lanes operator<=(Lanes a, Lanes b) { return {_mm_cmple_ps(a.v, b.v)}; }
+  friend Lanes operator|(Lanes a, Lanes b) { return {_mm_or_ps(a.v, b.v)}; }
+  friend Lanes operator^(Lanes a, Lanes b) { return {_mm_xor_ps(a.v, b.v)}; }
+  // lo > x ? lo : x, then hi < x ? hi : x, per lane: std::clamp's result,
+  // a NaN included.
+  friend Lanes clampOf(Lanes x, Lanes lo, Lanes hi) {
+    return {_mm_min_ps(hi.v, _mm_max_ps(lo.v, x.v))};
+  }
+  // std::max(a, x) and std::min(a, x) per lane: a NaN in x keeps a.
+  friend Lanes maxOf(Lanes a, Lanes x) { return {_mm_max_ps(x.v, a.v)}; }
+  friend Lanes minOf(Lanes a, Lanes x) { return {_mm_min_ps(x.v, a.v)}; }
+  // std::fabs per lane: the sign bit cleared.
+  friend Lanes absOf(Lanes x) { return {_mm_andnot_ps(_mm_set1_ps(-0.0f), x.v)}; }
+  // mask ? a : b per lane.
+  friend Lanes selectOf(Lanes mask, Lanes a, Lanes b) {
+    return {_mm_or_ps(_mm_and_ps(mask.v, a.v), _mm_andnot_ps(mask.v, b.v))};
+  }
+  friend bool anyOf(Lanes mask) { return _mm_movemask_ps(mask.v) != 0; }
+  // floorOf(float) per lane.
+  [[gnu::always_inline]] friend Lanes floorOf(Lanes q) {
+    const Lanes small = absOf(q) < Lanes(8388608.0f);
+    const Lanes f = {_mm_cvtepi32_ps(_mm_cvttps_epi32(q.v))};
+    return selectOf(small, f - selectOf(q < f, Lanes(1.0f), Lanes(0.0f)), q);
+  }
+  friend void storeLanes(float* p, Lanes a) { _mm_storeu_ps(p, a.v); }
+  // Lanes 0, 1 of a then 0, 1 of b; and lanes 2, 3 of a then 2, 3 of b.
+  friend Lanes lowHalves(Lanes a, Lanes b) { return {_mm_movelh_ps(a.v, b.v)}; }
+  friend Lanes highHalves(Lanes a, Lanes b) { return {_mm_movehl_ps(b.v, a.v)}; }
+  // Lanes 0, 2 of a then 0, 2 of b; and lanes 1, 3 of a then 1, 3 of b: the
+  // left and the right samples of four interleaved stereo frames.
+  friend Lanes evenLanes(Lanes a, Lanes b) {
+    return {_mm_shuffle_ps(a.v, b.v, _MM_SHUFFLE(2, 0, 2, 0))};
+  }
+  friend Lanes oddLanes(Lanes a, Lanes b) {
+    return {_mm_shuffle_ps(a.v, b.v, _MM_SHUFFLE(3, 1, 3, 1))};
+  }
 };
-inline Lanes operator+(Lanes a, Lanes b) {
-  return {_mm_add_ps(a.v, b.v)};
-}
-inline Lanes operator-(Lanes a, Lanes b) {
-  return {_mm_sub_ps(a.v, b.v)};
-}
-inline Lanes operator*(Lanes a, Lanes b) {
-  return {_mm_mul_ps(a.v, b.v)};
-}
-inline Lanes operator/(Lanes a, Lanes b) {
-  return {_mm_div_ps(a.v, b.v)};
-}
 inline Lanes makeLanes(float a, float b, float c, float d) {
   return {_mm_setr_ps(a, b, c, d)};
 }
 inline Lanes loadLanes(const float* p) {
   return {_mm_loadu_ps(p)};
-}
-inline void storeLanes(float* p, Lanes a) {
-  _mm_storeu_ps(p, a.v);
-}
-// lo > x ? lo : x, then hi < x ? hi : x, per lane: std::clamp's result,
-// a NaN included.
-inline Lanes clampOf(Lanes x, Lanes lo, Lanes hi) {
-  return {_mm_min_ps(hi.v, _mm_max_ps(lo.v, x.v))};
-}
-// std::max(a, x) per lane: a < x ? x : a, so a NaN in x keeps a.
-inline Lanes maxOf(Lanes a, Lanes x) {
-  return {_mm_max_ps(x.v, a.v)};
-}
-// std::min(a, x) per lane: x < a ? x : a, so a NaN in x keeps a.
-inline Lanes minOf(Lanes a, Lanes x) {
-  return {_mm_min_ps(x.v, a.v)};
-}
-// std::fabs per lane: the sign bit cleared.
-inline Lanes absOf(Lanes x) {
-  return {_mm_andnot_ps(_mm_set1_ps(-0.0f), x.v)};
-}
-inline Lanes operator<(Lanes a, Lanes b) {
-  return {_mm_cmplt_ps(a.v, b.v)};
-}
-inline Lanes operator<=(Lanes a, Lanes b) {
-  return {_mm_cmple_ps(a.v, b.v)};
-}
-inline Lanes operator|(Lanes a, Lanes b) {
-  return {_mm_or_ps(a.v, b.v)};
-}
-inline Lanes operator^(Lanes a, Lanes b) {
-  return {_mm_xor_ps(a.v, b.v)};
-}
-// mask ? a : b per lane.
-inline Lanes selectOf(Lanes mask, Lanes a, Lanes b) {
-  return {_mm_or_ps(_mm_and_ps(mask.v, a.v), _mm_andnot_ps(mask.v, b.v))};
-}
-inline bool anyOf(Lanes mask) {
-  return _mm_movemask_ps(mask.v) != 0;
-}
-// floorOf(float) per lane.
-[[gnu::always_inline]] inline Lanes floorOf(Lanes q) {
-  const Lanes small = absOf(q) < Lanes(8388608.0f);
-  const Lanes f = {_mm_cvtepi32_ps(_mm_cvttps_epi32(q.v))};
-  return selectOf(small, f - selectOf(q < f, Lanes(1.0f), Lanes(0.0f)), q);
 }
 
 // Four 32-bit phases, wrapping modulo 2^32.
@@ -96,109 +79,26 @@ struct PhaseLanes {
   PhaseLanes() = default;
   PhaseLanes(__m128i x) : v(x) {}
   PhaseLanes(uint32_t x) : v(_mm_set1_epi32(static_cast<int>(x))) {}  // every lane x
+
+  friend PhaseLanes operator+(PhaseLanes a, PhaseLanes b) { return {_mm_add_epi32(a.v, b.v)}; }
+  friend PhaseLanes operator-(PhaseLanes a, PhaseLanes b) { return {_mm_sub_epi32(a.v, b.v)}; }
+  friend PhaseLanes operator^(PhaseLanes a, PhaseLanes b) { return {_mm_xor_si128(a.v, b.v)}; }
+  friend PhaseLanes operator>>(PhaseLanes a, int bits) { return {_mm_srli_epi32(a.v, bits)}; }
+  // Every bit set in the lanes whose top bit is set.
+  friend PhaseLanes signMaskOf(PhaseLanes a) { return {_mm_srai_epi32(a.v, 31)}; }
+  // Each lane read as a signed 32-bit integer, converted to float.
+  friend Lanes toFloatOf(PhaseLanes a) { return {_mm_cvtepi32_ps(a.v)}; }
+  // a < b as unsigned numbers, per lane: a signed compare with the top bits flipped.
+  friend Lanes belowOf(PhaseLanes a, PhaseLanes b) {
+    const __m128i flip = _mm_set1_epi32(INT_MIN);
+    return {_mm_castsi128_ps(_mm_cmplt_epi32(_mm_xor_si128(a.v, flip), _mm_xor_si128(b.v, flip)))};
+  }
 };
-inline PhaseLanes operator+(PhaseLanes a, PhaseLanes b) {
-  return {_mm_add_epi32(a.v, b.v)};
-}
-inline PhaseLanes operator-(PhaseLanes a, PhaseLanes b) {
-  return {_mm_sub_epi32(a.v, b.v)};
-}
-inline PhaseLanes operator^(PhaseLanes a, PhaseLanes b) {
-  return {_mm_xor_si128(a.v, b.v)};
-}
-inline PhaseLanes operator>>(PhaseLanes a, int bits) {
-  return {_mm_srli_epi32(a.v, bits)};
-}
-// Every bit set in the lanes whose top bit is set.
-inline PhaseLanes signMaskOf(PhaseLanes a) {
-  return {_mm_srai_epi32(a.v, 31)};
-}
-// Each lane read as a signed 32-bit integer, converted to float.
-inline Lanes toFloatOf(PhaseLanes a) {
-  return {_mm_cvtepi32_ps(a.v)};
-}
-// a < b as unsigned numbers, per lane: a signed compare with the top bits flipped.
-inline Lanes belowOf(PhaseLanes a, PhaseLanes b) {
-  const __m128i flip = _mm_set1_epi32(INT_MIN);
-  return {_mm_castsi128_ps(_mm_cmplt_epi32(_mm_xor_si128(a.v, flip), _mm_xor_si128(b.v, flip)))};
-}
 // phase, phase + step, phase + 2 step, phase + 3 step.
 inline PhaseLanes phaseRamp(uint32_t phase, uint32_t step) {
   return {_mm_setr_epi32(static_cast<int>(phase), static_cast<int>(phase + step),
                          static_cast<int>(phase + 2 * step), static_cast<int>(phase + 3 * step))};
 }
-// Lanes 0, 1 of a then 0, 1 of b; and lanes 2, 3 of a then 2, 3 of b.
-inline Lanes lowHalves(Lanes a, Lanes b) {
-  return {_mm_movelh_ps(a.v, b.v)};
-}
-inline Lanes highHalves(Lanes a, Lanes b) {
-  return {_mm_movehl_ps(b.v, a.v)};
-}
-// Lanes 0, 2 of a then 0, 2 of b; and lanes 1, 3 of a then 1, 3 of b: the
-// left and the right samples of four interleaved stereo frames.
-inline Lanes evenLanes(Lanes a, Lanes b) {
-  return {_mm_shuffle_ps(a.v, b.v, _MM_SHUFFLE(2, 0, 2, 0))};
-}
-inline Lanes oddLanes(Lanes a, Lanes b) {
-  return {_mm_shuffle_ps(a.v, b.v, _MM_SHUFFLE(3, 1, 3, 1))};
-}
-#else
-struct Lanes {
-  float v[kLaneCount];
-  Lanes() = default;
-  Lanes(float x) : v{x, x, x, x} {}  // every lane x
-  Lanes(float a, float b, float c, float d) : v{a, b, c, d} {}
-};
-template <class Op>
-inline Lanes zipLanes(Lanes a, Lanes b, Op op) {
-  Lanes r;
-  for (int l = 0; l < kLaneCount; ++l) r.v[l] = op(a.v[l], b.v[l]);
-  return r;
-}
-inline Lanes operator+(Lanes a, Lanes b) {
-  return zipLanes(a, b, [](float x, float y) { return x + y; });
-}
-inline Lanes operator-(Lanes a, Lanes b) {
-  return zipLanes(a, b, [](float x, float y) { return x - y; });
-}
-inline Lanes operator*(Lanes a, Lanes b) {
-  return zipLanes(a, b, [](float x, float y) { return x * y; });
-}
-inline Lanes operator/(Lanes a, Lanes b) {
-  return zipLanes(a, b, [](float x, float y) { return x / y; });
-}
-inline Lanes makeLanes(float a, float b, float c, float d) {
-  return Lanes(a, b, c, d);
-}
-inline Lanes loadLanes(const float* p) {
-  return Lanes(p[0], p[1], p[2], p[3]);
-}
-inline void storeLanes(float* p, Lanes a) {
-  std::copy(a.v, a.v + kLaneCount, p);
-}
-inline Lanes clampOf(Lanes x, Lanes lo, Lanes hi) {
-  const Lanes up = zipLanes(lo, x, [](float l, float v) { return l > v ? l : v; });
-  return zipLanes(hi, up, [](float h, float v) { return h < v ? h : v; });
-}
-inline Lanes maxOf(Lanes a, Lanes x) {
-  return zipLanes(a, x, [](float l, float v) { return std::max(l, v); });
-}
-inline Lanes absOf(Lanes x) {
-  return zipLanes(x, x, [](float v, float) { return std::fabs(v); });
-}
-inline Lanes lowHalves(Lanes a, Lanes b) {
-  return Lanes(a.v[0], a.v[1], b.v[0], b.v[1]);
-}
-inline Lanes highHalves(Lanes a, Lanes b) {
-  return Lanes(a.v[2], a.v[3], b.v[2], b.v[3]);
-}
-inline Lanes evenLanes(Lanes a, Lanes b) {
-  return Lanes(a.v[0], a.v[2], b.v[0], b.v[2]);
-}
-inline Lanes oddLanes(Lanes a, Lanes b) {
-  return Lanes(a.v[1], a.v[3], b.v[1], b.v[3]);
-}
-#endif
 
 // The same operations on one float and one phase.
 inline float clampOf(float x, float lo, float hi) {
@@ -248,7 +148,6 @@ inline void scatterSample(float* const* dst, int lanes, int i, Lanes x) {
 // Samples i..i+3 of four buffers, turned into four vectors that each hold one
 // sample of every lane; and back, into the first `lanes` buffers.
 inline void loadBlock(const float* const* src, int i, Lanes out[kLaneCount]) {
-#if defined(__SSE2__)
   __m128 r0 = _mm_loadu_ps(src[0] + i), r1 = _mm_loadu_ps(src[1] + i);
   __m128 r2 = _mm_loadu_ps(src[2] + i), r3 = _mm_loadu_ps(src[3] + i);
   _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
@@ -256,17 +155,10 @@ inline void loadBlock(const float* const* src, int i, Lanes out[kLaneCount]) {
   out[1].v = r1;
   out[2].v = r2;
   out[3].v = r3;
-#else
-  for (int k = 0; k < kLaneCount; ++k) out[k] = gatherSample(src, i + k);
-#endif
 }
 
 inline void storeBlock(float* const* dst, int lanes, int i, const Lanes in[kLaneCount]) {
-#if defined(__SSE2__)
   __m128 r[kLaneCount] = {in[0].v, in[1].v, in[2].v, in[3].v};
   _MM_TRANSPOSE4_PS(r[0], r[1], r[2], r[3]);
   for (int l = 0; l < lanes; ++l) _mm_storeu_ps(dst[l] + i, r[l]);
-#else
-  for (int k = 0; k < kLaneCount; ++k) scatterSample(dst, lanes, i + k, in[k]);
-#endif
 }

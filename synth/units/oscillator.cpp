@@ -233,7 +233,6 @@ void renderWave(Oscillator& o, float* buf, int n, const Wave wave) {
   const uint32_t threshold = o.colourThreshold;
   uint32_t phase = o.phase;
   int i = 0;
-#if defined(__SSE2__)
   PhaseLanes phases = phaseRamp(phase, step);
   const PhaseLanes advance = PhaseLanes(kLaneCount * step);
   for (; i + kLaneCount <= n; i += kLaneCount, phases = phases + advance) {
@@ -247,7 +246,6 @@ void renderWave(Oscillator& o, float* buf, int n, const Wave wave) {
     storeLanes(buf + i, combine<W>(b, wave.straight(phases, b)));
     phase += kLaneCount * step;
   }
-#endif
   for (; i < n; ++i, phase += step) buf[i] = combine<W>(buf[i], wave.at(phase, buf[i]));
   o.phase = phase;
 }
