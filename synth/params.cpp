@@ -92,12 +92,11 @@ void applyVoiceSettings(Voice& v, const float* p) {
 
 void setupVoiceUnits(Voice& v, const float* p, const SynthConstants& k) {
   for (int i = 0; i < 3; ++i) setup(v.osc[i], p + kOsc[i], k);
-  setup(v.env[0], p + kEnv[0]);
-  setup(v.env[1], p + kEnv[1]);
-  setup(v.filter[0], p + kFilter[0], k);
-  setup(v.filter[1], p + kFilter[1], k);
-  setup(v.lfo[0], p + kLfo[0]);
-  setup(v.lfo[1], p + kLfo[1]);
+  for (int i = 0; i < 2; ++i) {
+    setup(v.env[i], p + kEnv[i]);
+    setup(v.filter[i], p + kFilter[i], k);
+    setup(v.lfo[i], p + kLfo[i]);
+  }
   setup(v.distortion, p + kDistortion, k);
 }
 
@@ -119,8 +118,6 @@ void setupChannelUnits(Channel& c, const float* p, const SynthConstants& k) {
   setup(c.bassBoost, p + kBassBoost, k);
 }
 
-// The patch of `program`, or null when its offset entry or its patch (header
-// and routes) does not lie inside the patch map.
 const uint8_t* resolvePatch(const SynthState& s, int program) {
   if (!s.patchMap || program < 0 || program >= kSynthPrograms) return nullptr;
   const uint64_t size = s.patchMapSize;

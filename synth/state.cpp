@@ -16,12 +16,9 @@ constexpr float kMiddleC = 261.62558f;       // Hz of note 60 with the oscillato
 constexpr float kHalfCycle = 2147483648.0f;  // 2^31, half a phase cycle
 constexpr float kBassShelfHz = 150.0f;
 constexpr float kDcCornerRate = 126.0f;
-constexpr float kTwoPi = 6.2831855f;
 constexpr int kDefaultProgram = 0;
 constexpr uint8_t kDefaultVolume = 127;  // controller 7 after initialisation
 constexpr int kVolumeController = 7;
-
-// Global parameter indices.
 
 SynthConstants deriveConstants(int sampleRate) {
   SynthConstants k{};
@@ -29,8 +26,8 @@ SynthConstants deriveConstants(int sampleRate) {
   k.sampleRate = sampleRate;
   k.basePhaseStep = kMiddleC * kHalfCycle / rate;
   k.rateScale = kReferenceRate / rate;
-  k.bassSin = portableSin(kTwoPi * kBassShelfHz / rate);
-  k.bassCos = portableCos(kTwoPi * kBassShelfHz / rate);
+  k.bassSin = portableSin(kSineTwoPi * kBassShelfHz / rate);
+  k.bassCos = portableCos(kSineTwoPi * kBassShelfHz / rate);
   k.dcCoefficient = 1.0f - kDcCornerRate / rate;
   k.tickLength = roundToInt(rate * kReferenceTick / kReferenceRate + 0.5f);
   k.tickRecip = 1.0f / static_cast<float>(k.tickLength);

@@ -99,10 +99,6 @@ void resetChannel(SynthState& s, int channel) {
   reset(c.dcSecond);
 }
 
-// The strips of the given channels, each unit in turn across all of them:
-// every channel's units run in the strip's order on its own buffer, while the
-// DC blockers and bass boosts of all of them share registers. Channels that
-// read aux buses run one at a time, after the sends they read.
 void renderStrips(SynthState& s, const int* channels, int count, int n) {
   WorkBuffers& w = s.work;
   const SynthConstants& k = s.constants;
@@ -140,7 +136,6 @@ void renderStrips(SynthState& s, const int* channels, int count, int n) {
   }
 }
 
-// A channel's sends and its main output, onto the buses and the master.
 void renderSends(WorkBuffers& w, const Channel& c, const float* buf, int n) {
   if (c.reverbSend != 0.0f) addSumToBus(buf, w.reverbBus, n, c.reverbSend);
   if (c.delaySend != 0.0f) addSumToBus(buf, w.delayBus, n, c.delaySend);

@@ -11,10 +11,6 @@ namespace {
 
 enum class Routing : int32_t { Single = 0, Serial = 1, Parallel = 2 };
 
-void clear(float* buffer, int count) {
-  std::fill(buffer, buffer + count, 0.0f);
-}
-
 // Adds the voice buffer into the channel buffer with the amplitude ramp and
 // pan; two frames (four samples) per step, each sum rounded as in
 // out += s * gain + guard. The first voice of a channel adds to a silent
@@ -83,7 +79,7 @@ void renderVoices(SynthState& s, const int* voices, const VoiceChain* const* cha
   for (int l = 0; l < count; ++l) {
     Voice& v = s.voices[voices[l]];
     bufs[l] = w.voiceOut[voices[l]];
-    clear(bufs[l], n);
+    std::fill_n(bufs[l], n, 0.0f);
     for (Oscillator& o : v.osc) render(o, bufs[l], n, w.auxA, w.auxB);
     std::copy(chains[l]->stages, chains[l]->stages + chains[l]->count, stages[l]);
     stageCounts[l] = chains[l]->count;
@@ -138,10 +134,6 @@ bool readsAuxBus(const Voice& v) {
 
 }  // namespace
 
-// The amplitude ramps of one tick: amp, amp + step, ... per voice, each a
-// serial sum; running them four voices to a register keeps the sums exact and
-// lets them proceed in parallel. Registers holding no owned voice are skipped:
-// nothing reads their ramps. Free voices ramp nothing and keep their amp.
 void computeAmpRamps(SynthState& s, int n) {
   constexpr int kRegisters = kSynthVoices / kLaneCount;
   alignas(16) float amp[kSynthVoices];
@@ -177,10 +169,6 @@ void computeAmpRamps(SynthState& s, int n) {
   }
 }
 
-// Renders, ahead of the channels, every sounding voice that reads no aux bus
-// (nothing another channel renders in this tick reaches it) into its own
-// buffer, grouping voices of any channels whose filter chains match and
-// running all their DC blockers side by side. Marks the voices it rendered.
 void renderVoicesAhead(SynthState& s, int n, bool* ahead) {
   int voices[kSynthVoices];
   VoiceChain chains[kSynthVoices];
@@ -210,9 +198,6 @@ void renderVoicesAhead(SynthState& s, int n, bool* ahead) {
   renderVoiceBlockers(s, voices, count, n);
 }
 
-// The voices of one channel, mixed in index order so that the channel sums
-// round the same however the voices were rendered; voices not rendered ahead
-// are rendered here. The first one writes the whole buffer.
 void mixVoices(SynthState& s, const int8_t* members, int count, const bool* ahead, float* out,
                int n) {
   WorkBuffers& w = s.work;

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr float kSpeechPi = 3.14159274f;  // pi to single precision
 constexpr float kUnityLevel = 70.0f;      // level of gain 1
 constexpr float kLevelsPerDouble = 6.0f;  // level steps per doubling of the gain
 constexpr int kRankJump = 8;              // frames whose ranks differ more are not glided
@@ -148,18 +147,13 @@ bool isMarker(char c) {
 // at the next phoneme boundary.
 void restartText(SpeechRenderer& s) {
   s.textPos = 0;
-  s.multiplier = 1;
   s.tickCountdown = 1;
-  s.phoneme = kPausePhoneme;
-  s.segmentIndex = 0;
   const bool speakable = s.textLength > 0 && !isMarker(s.text[0]);
-  if (speakable && readItem(s)) {
-    startSegment(s);
-    return;
+  if (!speakable || !readItem(s)) {
+    s.multiplier = 1;
+    s.phoneme = kPausePhoneme;
+    s.segmentIndex = 0;
   }
-  s.multiplier = 1;
-  s.phoneme = kPausePhoneme;
-  s.segmentIndex = 0;
   startSegment(s);
 }
 
@@ -223,8 +217,8 @@ float nextNoise(uint32_t& seed, float& state) {
 
 void speechInit(SpeechRenderer& s, int sampleRate) {
   s.sampleRate = std::max(sampleRate, 1);
-  s.omega = 2.0f * kSpeechPi / static_cast<float>(s.sampleRate);
-  s.rho = -kSpeechPi / static_cast<float>(s.sampleRate);
+  s.omega = 2.0f * kSinePi / static_cast<float>(s.sampleRate);
+  s.rho = -kSinePi / static_cast<float>(s.sampleRate);
 }
 
 void speechReset(SpeechRenderer& s) {
@@ -263,12 +257,8 @@ void speechRender(SpeechRenderer& s, float* channelBuffer, int frames) {
     value[k] = s.current[k];
     step[k] = (s.target[k] - s.current[k]) / n;
   }
-  float y1[kSpeechResonatorCount];
-  float y2[kSpeechResonatorCount];
-  for (int r = 0; r < kSpeechResonatorCount; ++r) {
-    y1[r] = s.resonators[r].y1;
-    y2[r] = s.resonators[r].y2;
-  }
+  SpeechResonatorHistory res[kSpeechResonatorCount];
+  std::copy(s.resonators, s.resonators + kSpeechResonatorCount, res);
   const float outA = s.outputCoefficients[0];
   const float outB1 = s.outputCoefficients[1];
   const float outB2 = s.outputCoefficients[2];
@@ -281,9 +271,8 @@ void speechRender(SpeechRenderer& s, float* channelBuffer, int frames) {
   float highPass2 = s.highPass2;
 
   const auto resonate = [&](int r, float x) {
-    const float y = value[3 * r] * x + value[3 * r + 1] * y1[r] + value[3 * r + 2] * y2[r];
-    y2[r] = y1[r];
-    y1[r] = y;
+    const float y = value[3 * r] * x + value[3 * r + 1] * res[r].y1 + value[3 * r + 2] * res[r].y2;
+    res[r] = {y, res[r].y1};
     return y;
   };
 
@@ -310,7 +299,7 @@ void speechRender(SpeechRenderer& s, float* channelBuffer, int frames) {
   }
 
   std::copy(value, value + kSpeechValueCount, s.current);
-  for (int r = 0; r < kSpeechResonatorCount; ++r) s.resonators[r] = {y1[r], y2[r]};
+  std::copy(res, res + kSpeechResonatorCount, s.resonators);
   s.outputResonator = {outY1, outY2};
   s.noiseSeed = seed;
   s.noiseState = noise;

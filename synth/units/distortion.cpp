@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr float kHalfPi = 1.5707963267948966f;
 // From here on the outer form of the arctangent rounds to pi/2 anyway; taking
 // pi/2 directly keeps huge and infinite inputs from turning into NaN.
 constexpr float kAtanSaturated = 33554432.0f;  // 2^25
@@ -31,9 +30,9 @@ inline float atanMagnitude(float a) {
   if (a < 1.0f) {
     r = a * (1.0f + 0.43157974f * a2) / (1.0f + 0.76443945f * a2 + 0.05831938f * a4);
   } else {
-    r = kHalfPi + a * (-0.431597974f - a2) / (0.05831938f + 0.76443945f * a2 + a4);
+    r = kSineHalfPi + a * (-0.431597974f - a2) / (0.05831938f + 0.76443945f * a2 + a4);
   }
-  return a >= kAtanSaturated ? kHalfPi : r;
+  return a >= kAtanSaturated ? kSineHalfPi : r;
 }
 
 inline float atanSigned(float v) {
@@ -67,37 +66,24 @@ void renderCrush(const Distortion& d, const float* in, float* out, int count) {
   }
 }
 
-void renderDecimateMono(Distortion& d, const float* in, float* out, int count) {
+// Sample and hold on `sides` interleaved sides (mono uses the left): a carry
+// of the phase accumulator takes a new sample.
+template <int sides>
+void renderDecimate(Distortion& d, const float* in, float* out, int frames) {
   const uint32_t step = d.decimateStep;
   uint32_t phase = d.decimatePhase;
-  float held = d.heldLeft;
-  for (int i = 0; i < count; ++i) {
-    const uint32_t next = phase + step;
-    if (next < phase) held = in[i];  // the accumulator carried
-    phase = next;
-    out[i] = held;
-  }
-  d.decimatePhase = phase;
-  d.heldLeft = held;
-}
-
-void renderDecimateStereo(Distortion& d, const float* in, float* out, int frames) {
-  const uint32_t step = d.decimateStep;
-  uint32_t phase = d.decimatePhase;
-  float left = d.heldLeft, right = d.heldRight;
+  float held[2] = {d.heldLeft, d.heldRight};
   for (int i = 0; i < frames; ++i) {
     const uint32_t next = phase + step;
-    if (next < phase) {
-      left = in[2 * i];
-      right = in[2 * i + 1];
+    for (int c = 0; c < sides; ++c) {
+      if (next < phase) held[c] = in[sides * i + c];
+      out[sides * i + c] = held[c];
     }
     phase = next;
-    out[2 * i] = left;
-    out[2 * i + 1] = right;
   }
   d.decimatePhase = phase;
-  d.heldLeft = left;
-  d.heldRight = right;
+  d.heldLeft = held[0];
+  d.heldRight = held[1];
 }
 
 // Modes 0..3 keep no state: the stereo form runs them over both sides at once.
@@ -185,7 +171,7 @@ Filter* monoFilterStage(Distortion& d) {
 void renderMono(Distortion& d, const float* in, float* out, int count) {
   const DistMode mode = modeOf(d);
   if (mode == DistMode::Decimate) {
-    renderDecimateMono(d, in, out, count);
+    renderDecimate<1>(d, in, out, count);
   } else if (mode >= DistMode::FirstFilter) {
     d.filters[0].stride = 1;
     render(d.filters[0], in, out, count);
@@ -197,7 +183,7 @@ void renderMono(Distortion& d, const float* in, float* out, int count) {
 void renderStereo(Distortion& d, const float* in, float* out, int frames) {
   const DistMode mode = modeOf(d);
   if (mode == DistMode::Decimate) {
-    renderDecimateStereo(d, in, out, frames);
+    renderDecimate<2>(d, in, out, frames);
   } else if (mode >= DistMode::FirstFilter) {
     d.filters[0].stride = 2;
     d.filters[1].stride = 2;

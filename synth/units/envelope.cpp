@@ -77,7 +77,6 @@ void tick(Envelope& env, int gate) {
       }
       break;
     case EnvelopeStage::Off:
-      stage = EnvelopeStage::Off;
       level = 0.0f;
       break;
   }

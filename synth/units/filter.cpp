@@ -54,26 +54,17 @@ struct OutputWeights {
   float a, b, c;
 };
 
-OutputWeights weightsFor(FilterType type) {
-  switch (type) {
-    case FilterType::LowPass:
-      return {0.0f, 0.0f, 1.0f};
-    case FilterType::BandPass:
-      return {0.0f, 1.0f, 0.0f};
-    case FilterType::HighPass:
-      return {1.0f, 0.0f, 0.0f};
-    case FilterType::Notch:
-      return {1.0f, 0.0f, 1.0f};
-    case FilterType::Peak:
-      return {1.0f, 1.0f, 1.0f};
-    default:
-      break;
-  }
-  return {0.0f, 0.0f, 0.0f};
-}
+// Indexed by FilterType: Off, LowPass, BandPass, HighPass, Notch, Peak, and
+// the four-pole types, which do not run this step.
+constexpr OutputWeights kWeights[kFilterTypeMask + 1] = {
+    {0, 0, 0}, {0, 0, 1}, {0, 1, 0}, {1, 0, 0}, {1, 0, 1}, {1, 1, 1}, {0, 0, 0}, {0, 0, 0}};
 
 FilterType typeOf(const Filter& f) {
   return static_cast<FilterType>(f.type & kFilterTypeMask);
+}
+
+OutputWeights weightsOf(const Filter& f) {
+  return kWeights[f.type & kFilterTypeMask];
 }
 
 // The state-variable step over T (float for one filter, Lanes for four).
@@ -88,9 +79,9 @@ struct StateVariable {
         dp(gather<T>(f, &Filter::damp)),
         low(gather<T>(f, &Filter::low)),
         band(gather<T>(f, &Filter::band)),
-        wa(gather<T>(f, [](const Filter& x) { return weightsFor(typeOf(x)).a; })),
-        wb(gather<T>(f, [](const Filter& x) { return weightsFor(typeOf(x)).b; })),
-        wc(gather<T>(f, [](const Filter& x) { return weightsFor(typeOf(x)).c; })) {}
+        wa(gather<T>(f, [](const Filter& x) { return weightsOf(x).a; })),
+        wb(gather<T>(f, [](const Filter& x) { return weightsOf(x).b; })),
+        wc(gather<T>(f, [](const Filter& x) { return weightsOf(x).c; })) {}
   void store(Filter* const* f, int used) const {
     scatter(f, used, &Filter::low, low);
     scatter(f, used, &Filter::band, band);
@@ -318,13 +309,8 @@ int activeStages(Filter* const* stages, int stageCount, Filter** active) {
 }  // namespace
 
 void reset(Filter& f) {
-  f.low = 0.0f;
-  f.band = 0.0f;
-  f.lastInput = 0.0f;
-  f.y1 = 0.0f;
-  f.y2 = 0.0f;
-  f.y3 = 0.0f;
-  f.y4 = 0.0f;
+  f.low = f.band = 0.0f;
+  f.lastInput = f.y1 = f.y2 = f.y3 = f.y4 = 0.0f;
   f.stride = 1;
 }
 

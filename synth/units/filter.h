@@ -20,7 +20,6 @@ enum class FilterType : int32_t {
 
 constexpr int32_t kFilterTypeMask = 7;
 constexpr int kMaxSerialFilters = 3;  // two voice filters and the shaper's
-constexpr int kFilterLanes = 4;       // filters rendered side by side, one per SIMD lane
 constexpr int kMaxLaneVoices = 8;     // two registers of lanes in one loop
 
 struct Filter {

@@ -49,20 +49,9 @@ void setup(Lfo& lfo, const float* l) {
       exp2Single(kRateOctaves * (l[3] - kParamFullScale) / kParamFullScale) * kFastestStep));
   lfo.startPhase = halfCycleToPhase(l[4] / kParamFullScale);
   const float depth = l[6];
-  switch (static_cast<Polarity>(roundToInt(l[5]))) {
-    case Polarity::Inverted:
-      lfo.scale = -depth;
-      lfo.offset = 0.0f;
-      break;
-    case Polarity::Centred:
-      lfo.scale = depth;
-      lfo.offset = -depth / 2.0f;
-      break;
-    default:
-      lfo.scale = depth;
-      lfo.offset = 0.0f;
-      break;
-  }
+  const auto polarity = static_cast<Polarity>(roundToInt(l[5]));  // unknown ones are Positive
+  lfo.scale = polarity == Polarity::Inverted ? -depth : depth;
+  lfo.offset = polarity == Polarity::Centred ? -depth / 2.0f : 0.0f;
 }
 
 void noteStart(Lfo& lfo) {

@@ -7,8 +7,7 @@
 
 namespace {
 
-constexpr float kLfoBaseStep = 1973915.5f;           // phase step at rate 128: ~2176-sample cycle
-constexpr float kFractionScale = 1.0f / 8388608.0f;  // 2^-23
+constexpr float kLfoBaseStep = 1973915.5f;  // phase step at rate 128: ~2176-sample cycle
 constexpr float kMaxDepth = 1023.0f;
 
 // Rising over the first half cycle, falling over the second: 0 .. 2^32 - 1.
@@ -25,7 +24,7 @@ struct TapPosition {
 inline TapPosition tapPosition(uint32_t phase, uint32_t depth, uint32_t base) {
   const uint64_t q = static_cast<uint64_t>(triangle(phase)) * depth;
   const uint32_t low = static_cast<uint32_t>(q);
-  return {base + static_cast<uint32_t>(q >> 32), static_cast<float>(low >> 9) * kFractionScale};
+  return {base + static_cast<uint32_t>(q >> 32), static_cast<float>(low >> 9) * kPhaseFractionUnit};
 }
 
 // Stereo frames in, stereo frames out. The channel form reads and writes the
