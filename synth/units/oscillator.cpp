@@ -58,6 +58,12 @@ inline CrossingRow crossingRow(uint32_t phase, uint32_t step, uint32_t threshold
   return static_cast<CrossingRow>(prev | (wrap << 1) | (cur << 2));
 }
 
+// Rows whose interval crosses no corner: the mean of one straight segment.
+inline bool isStraight(CrossingRow row) {
+  return row == CrossingRow::Falling || row == CrossingRow::FallingAlso ||
+         row == CrossingRow::RisingAlso || row == CrossingRow::Rising;
+}
+
 // Per-call constants of the band-averaged shapes, from the 23-bit fractions of
 // the threshold (pw) and the step (d).
 struct Shape {
@@ -112,15 +118,7 @@ inline float triSawSample(uint32_t phase, uint32_t step, uint32_t threshold, con
   const float t = phaseFraction(phase);
   const float x = t - s.pw;
   const CrossingRow row = crossingRow(phase, step, threshold);
-  switch (row) {
-    case CrossingRow::Rising:
-    case CrossingRow::RisingAlso:
-    case CrossingRow::Falling:
-    case CrossingRow::FallingAlso:
-      return triSawStraight<uint32_t, float>(phase, threshold, s);
-    default:
-      break;
-  }
+  if (isStraight(row)) return triSawStraight<uint32_t, float>(phase, threshold, s);
   // A zero-length interval has no mean to take: the shape's value at t, which
   // is also what the formulas below tend to as d shrinks.
   if (s.pointSample) return t < s.pw ? s.rise * (t + t) - s.g : s.g + s.fall * (x + x);
@@ -148,15 +146,7 @@ template <class P, class T>
 
 inline float pulseSample(uint32_t phase, uint32_t step, uint32_t threshold, const Shape& s) {
   const CrossingRow row = crossingRow(phase, step, threshold);
-  switch (row) {
-    case CrossingRow::Rising:
-    case CrossingRow::RisingAlso:
-    case CrossingRow::Falling:
-    case CrossingRow::FallingAlso:
-      return pulseStraight<uint32_t, float>(phase, threshold, s);
-    default:
-      break;
-  }
+  if (isStraight(row)) return pulseStraight<uint32_t, float>(phase, threshold, s);
   const float t = phaseFraction(phase);
   if (s.pointSample) return t < s.pw ? s.g : -s.g;
   switch (row) {
