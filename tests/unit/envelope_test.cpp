@@ -1,10 +1,10 @@
 // Envelopes: stage timing in ticks.
+#include "synth/units/envelope.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
-
-#include "synth/units/envelope.h"
 
 namespace {
 

@@ -1,7 +1,5 @@
-// Bars and loops: where bar lines fall in ticks and in frames, a loop that
-// jumps back on the exact frame of its bar lines with the synthesizer's state
-// as it stands at the loop's start, and a rebuilt tune taking over from the
-// same bar and tick at the next tick.
+// Loops: a loop jumps back on the exact frame of its bar lines with the
+// synthesizer's state as it stands at the loop's start.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -84,32 +82,6 @@ TEST(Loop, JumpsBackOnTheBarLinesFrameWithTheStateOfItsStart) {
   // Every frame was rendered: no gap at the seams.
   EXPECT_EQ(sink.renderedFrames, 3 * length - 1);
   EXPECT_EQ(sink.starts, 1) << "the synthesizer is never restarted";
-}
-
-TEST(Loop, RebuiltTuneTakesOverAtTheNextTickFromTheSamePosition) {
-  RecordingSink sink;
-  auto loaded = loadTune(barsTune(), &sink);
-  PlayerState& p = *loaded->player;
-  const int64_t bar3 = tickFrame(p.tune, kDefaultSampleRate, kBarStart[3]);
-  const double framesPerTick = 44100.0 * kSlow / 1e6 / kTicksPerQuarter;
-
-  // Half way through bar 2, bar 3's note changes from 63 to 70.
-  const int64_t offered = bar3 - 42000;
-  renderInChunks(p, offered);
-  auto edited = loadTune(barsTune(70), nullptr);
-  offerTune(p, &edited->player->tune);
-  renderInChunks(p, bar3 + 20000 - offered);
-
-  EXPECT_TRUE(sink.noteFrames(0, 63).empty());
-  EXPECT_EQ(sink.noteFrames(0, 70), (std::vector<int64_t>{bar3}));
-  EXPECT_EQ(sink.noteFrames(0, 62).size(), 1u) << "bar 2 is not played again";
-  // The take-over's own list (controller 7 as it stands) comes within a tick.
-  const std::vector<int64_t> seam = sink.controllerFrames(0, 7, 90);
-  ASSERT_EQ(seam.size(), 2u);
-  EXPECT_GE(seam[1], offered);
-  EXPECT_LE(seam[1], offered + int64_t(framesPerTick) + 1);
-  EXPECT_EQ(sink.renderedFrames, bar3 + 20000);
-  EXPECT_EQ(sink.starts, 1);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Event lists: running status, message lengths, system bytes, controllers,
-// the reset message and lists that end early.
+// Event lists: running status, message lengths, controllers, the reset
+// message and lists that end early.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -34,15 +34,6 @@ TEST(SynthEvents, IgnoredMessagesAreSkippedWithTheirDataBytes) {
   EXPECT_EQ(programs[3], 0);
   EXPECT_EQ(t.state().channelControls[3][3], 77);
   EXPECT_EQ(t.state().channelControls[3][7], 0);
-}
-
-TEST(SynthEvents, DataAfterSystemBytesIsSkippedAndNeverStalls) {
-  TestSynth t({plainPatch()});
-  t.events({0xF8, 0x11, 0x22, 0x90, 60, 100, 0xF0, 0x33, 62, 100});
-  // The data bytes after a system byte belong to nothing; the note after
-  // them still plays, and 62 does not inherit a note-on status.
-  EXPECT_EQ(t.voicesOn(0), 1);
-  EXPECT_EQ(t.state().voices[0].note, 60);
 }
 
 TEST(SynthEvents, IncompleteMessagesAreDroppedWithoutReadingPastTheList) {

@@ -1,5 +1,5 @@
-// Render loop: pitch, chunking, independence of instances, output forms,
-// silence rules, meters and the floating-point mode.
+// Render loop: pitch, chunking, independence of instances and the
+// floating-point mode.
 #include <gtest/gtest.h>
 
 #include <cfenv>
@@ -119,29 +119,6 @@ TEST(SynthRender, TwoInstancesSideBySideEqualOneAlone) {
   });
   ASSERT_EQ(out.size(), reference.size());
   EXPECT_EQ(0, std::memcmp(out.data(), reference.data(), out.size() * sizeof(float)));
-}
-
-TEST(SynthRender, MetersReadPeakOrMeanSquare) {
-  TestSynth t({plainPatch(), plainPatch()});
-  t.events({0x90, 96, 127});  // 1 kHz: several cycles per tick
-  t.render(4410);
-  float left = 0, right = 0;
-  // Full-scale sine at centre pan: each side peaks at sqrt(0.5) before the
-  // channel gain, 0.6 * 127/128 of that on the master.
-  ASSERT_TRUE(getChannelMeter(t.state(), 0, &left, &right));
-  EXPECT_NEAR(left, std::sqrt(0.5f), 0.01f);
-  EXPECT_NEAR(right, std::sqrt(0.5f), 0.01f);
-  getMasterMeter(t.state(), &left, &right);
-  EXPECT_NEAR(left, std::sqrt(0.5f) * 0.6f * 127 / 128, 0.01f);
-  getChannelMeter(t.state(), 3, &left, &right);
-  EXPECT_EQ(left, 0.0f);
-  EXPECT_FALSE(getChannelMeter(t.state(), 16, &left, &right));
-  EXPECT_EQ(left, 0.0f);
-
-  setMeterMode(t.state(), 1);
-  t.render(128);
-  getChannelMeter(t.state(), 0, &left, &right);
-  EXPECT_NEAR(left, 0.25f, 0.03f);  // mean of (sqrt(0.5) sin)^2
 }
 
 TEST(SynthRender, CallerRoundingModeIsKeptAndDoesNotChangeTheSamples) {

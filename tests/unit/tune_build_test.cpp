@@ -224,14 +224,10 @@ const BadSource kBadSources[] = {
     {"unknown parameter in an included patch", "include patches/bank.patch\n",
      "patch a program=0\n  osc1 level=5\n  osc1 volume=3\nend\n", "patches/bank.patch", 3,
      "unknown patch parameter 'osc1.volume'"},
-    {"patch without end", "\n\npatch a program=0\n  pan 3\n", nullptr, "main.tune", 3, "no 'end'"},
     {"pattern longer than its bars",
      "patch a program=0\nend\nchannel a 0\npattern x\n  notes /1 c3 d3\nend\n"
      "song\n  section s bars=4\n    a x\nend\n",
      nullptr, "main.tune", 9, "ticks long here"},
-    {"unknown pattern in the song",
-     "patch a program=0\nend\nchannel a 0\nsong\n  section s bars=1\n    a nothing\nend\n", nullptr,
-     "main.tune", 6, "no pattern named 'nothing'"},
     {"program without a patch",
      "patch a program=0\nend\nchannel a 0\npattern x\n  notes prog=9 /1 c3\nend\n"
      "song\n  section s bars=1\n    a x\nend\n",
