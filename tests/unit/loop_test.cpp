@@ -57,6 +57,9 @@ TEST(Loop, JumpsBackOnTheBarLinesFrameWithTheStateOfItsStart) {
   auto loaded = loadTune(barsTune(), &sink);
   PlayerState& p = *loaded->player;
   const TuneImage& tune = p.tune;
+  // Tick 1,000 lies 232 ticks into bar 3, the first bar of 3/4.
+  EXPECT_EQ(barAtTick(tune, 1000).bar, 3);
+  EXPECT_EQ(barAtTick(tune, 1000).tick, 232);
   ASSERT_TRUE(setLoopBars(p, 3, 4));
   moveSequencer(p, barStartTick(tune, 3));
 
