@@ -188,5 +188,4 @@ void getMasterMeter(const SynthState& s, float* left, float* right);
 // counts[i] = voices owned by channel i; counts[16] = all owned voices.
 void getVoiceCounts(const SynthState& s, int counts[kSynthChannels + 1]);
 void getChannelPrograms(const SynthState& s, int programs[kSynthChannels]);
-size_t getStateSize();
 int getTickLength(const SynthState& s);

@@ -27,31 +27,21 @@ struct Wide {
   Wide(float x) {  // every lane x
     for (Lanes& l : r) l = x;
   }
-  // Each operation on every register; the registers' chains interleave.
-  [[gnu::always_inline]] friend Wide operator+(const Wide& a, const Wide& b) {
+  // An operation of Lanes on every register; the registers' chains interleave.
+  template <class Op, class... W>
+  [[gnu::always_inline]] static Wide each(Op op, const W&... w) {
     Wide o;
-    for (int g = 0; g < R; ++g) o.r[g] = a.r[g] + b.r[g];
+    for (int g = 0; g < R; ++g) o.r[g] = op(w.r[g]...);
     return o;
   }
-  [[gnu::always_inline]] friend Wide operator-(const Wide& a, const Wide& b) {
-    Wide o;
-    for (int g = 0; g < R; ++g) o.r[g] = a.r[g] - b.r[g];
-    return o;
+  friend Wide operator+(const Wide& a, const Wide& b) { return each(std::plus<Lanes>(), a, b); }
+  friend Wide operator-(const Wide& a, const Wide& b) { return each(std::minus<Lanes>(), a, b); }
+  friend Wide operator*(const Wide& a, const Wide& b) {
+    return each(std::multiplies<Lanes>(), a, b);
   }
-  [[gnu::always_inline]] friend Wide operator*(const Wide& a, const Wide& b) {
-    Wide o;
-    for (int g = 0; g < R; ++g) o.r[g] = a.r[g] * b.r[g];
-    return o;
-  }
-  [[gnu::always_inline]] friend Wide operator/(const Wide& a, const Wide& b) {
-    Wide o;
-    for (int g = 0; g < R; ++g) o.r[g] = a.r[g] / b.r[g];
-    return o;
-  }
-  [[gnu::always_inline]] friend Wide clampOf(const Wide& x, const Wide& lo, const Wide& hi) {
-    Wide o;
-    for (int g = 0; g < R; ++g) o.r[g] = clampOf(x.r[g], lo.r[g], hi.r[g]);
-    return o;
+  friend Wide operator/(const Wide& a, const Wide& b) { return each(std::divides<Lanes>(), a, b); }
+  friend Wide clampOf(const Wide& x, const Wide& lo, const Wide& hi) {
+    return each([](Lanes v, Lanes l, Lanes h) { return clampOf(v, l, h); }, x, lo, hi);
   }
 };
 

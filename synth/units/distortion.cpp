@@ -20,9 +20,9 @@ constexpr float kCrushInputLimit = 2147483648.0f;  // grid index held within 32 
 constexpr float kDecimateOctaves = 10.0f;
 constexpr float kPhaseHalf = 2147483648.0f;  // 2^31
 
-// AtanApprox: a rational form below |v| = 1 and pi/2 minus a rational form
-// above. The two forms use slightly different first coefficients. The caller
-// restores the sign.
+// atan(a) for a >= 0 within 1.5e-5 rad: a rational form below 1 and pi/2
+// minus a rational form above. The two forms use slightly different first
+// coefficients. The caller restores the sign.
 inline float atanMagnitude(float a) {
   const float a2 = a * a;
   const float a4 = a2 * a2;
@@ -109,10 +109,6 @@ DistMode modeOf(const Distortion& d) {
 }
 
 }  // namespace
-
-float atanApprox(float v) {
-  return atanSigned(v);
-}
 
 void reset(Distortion& d) {
   d.decimatePhase = 0;

@@ -41,7 +41,3 @@ void renderStereo(Distortion& d, const float* in, float* out, int frames);  // i
 // In a filter mode, the filter that renderMono runs (stride set to 1), so that
 // the voice can run it in series with its own filters; otherwise null.
 Filter* monoFilterStage(Distortion& d);
-
-// Rational approximation of atan(v); its error against the true arctangent
-// stays below 1.5e-5 rad. The form changes at |v| = 1.
-float atanApprox(float v);
