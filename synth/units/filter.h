@@ -43,13 +43,10 @@ void setup(Filter& f, const float* t, const SynthConstants& k);
 // in and out may be the same buffer; both advance by stride per sample.
 void render(Filter& f, const float* in, float* out, int count);
 
-// The same samples as the renders above, with the recursions of several
-// filters interleaved in one loop so that they overlap in the processor.
-//
-// Two independent filters, each with its own stride: a from inA to outA, b
-// from inB to outB. Both inputs of a sample are read before either output is
-// written, so inB may be outA (in place on a shared source); outB must not be
-// inA.
+// The same samples as render, with the recursions of several filters in one
+// loop so that they overlap in the processor. renderPair: a from inA to outA
+// and b from inB to outB, each with its own stride. Both inputs of a sample are
+// read before either output is written, so inB may be outA; outB must not be inA.
 void renderPair(Filter& a, const float* inA, float* outA, Filter& b, const float* inB, float* outB,
                 int count);
 // Up to kMaxSerialFilters filters in series, in place over buf with stride 1:
@@ -62,10 +59,8 @@ void renderSerial(Filter* const* stages, int stageCount, float* buf, int count);
 // five state-variable outputs, say) mix freely. Key 1 means no stage runs.
 int serialKindsKey(Filter* const* stages, int stageCount);
 
-// The filter chains of up to kMaxLaneVoices voices side by side, one voice
-// per lane: the same samples, bit for bit, as renderSerial on each chain, in about
-// the time of one. chains[l] holds lane l's stageCounts[l] stages, kinds
-// with equal serialKindsKey, rendering in place on bufs[l].
-// Spare lanes (from laneCount up) run copies of lane 0 and are dropped.
+// renderSerial on the chains of up to kMaxLaneVoices voices side by side, one
+// per lane, in about the time of one: chains[l] holds lane l's stageCounts[l]
+// stages (all with equal serialKindsKey), in place on bufs[l].
 void renderSerialLanes(Filter* const (*chains)[kMaxSerialFilters], const int* stageCounts,
                        int laneCount, float* const* bufs, int count);
