@@ -115,33 +115,29 @@ void programChange(SynthState& s, int ch, int byte) {
 // position; false when the list ends inside the message.
 bool dispatch(SynthState& s, Reader& r, uint8_t status) {
   const int ch = status & 0x0F;
+  const auto message = static_cast<Message>(status >> 4);
+  const bool oneByte = message == Message::Program || message == Message::ChannelPressure;
+  const int bytes = message == Message::System ? 0 : oneByte ? 1 : 2;
   int a = 0;
   int b = 0;
-  switch (static_cast<Message>(status >> 4)) {
+  if ((bytes >= 1 && !r.data(a)) || (bytes >= 2 && !r.data(b))) return false;
+  switch (message) {
     case Message::NoteOff:
-      if (!r.data(a) || !r.data(b)) return false;
       noteOff(s, ch, a);
-      return true;
+      break;
     case Message::NoteOn:
-      if (!r.data(a) || !r.data(b)) return false;
       noteOn(s, ch, a, b);
-      return true;
+      break;
     case Message::Control:
-      if (!r.data(a) || !r.data(b)) return false;
       controlChange(s, ch, a, b);
-      return true;
+      break;
     case Message::Program:
-      if (!r.data(a)) return false;
       programChange(s, ch, a);
-      return true;
-    case Message::PolyPressure:
-    case Message::PitchBend:
-      return r.data(a) && r.data(b);
-    case Message::ChannelPressure:
-      return r.data(a);
-    default:
-      return true;
+      break;
+    default:  // pressure and pitch bend are read and ignored
+      break;
   }
+  return true;
 }
 
 }  // namespace

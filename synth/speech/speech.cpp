@@ -56,7 +56,7 @@ constexpr FrameColumn kGainColumns[4] = {FrameColumn::Voicing, FrameColumn::Aspi
                                          FrameColumn::Frication, FrameColumn::Bypass};
 
 float levelGain(float level) {
-  return exp2Single((level - kUnityLevel) / kLevelsPerDouble);
+  return portableExp2((level - kUnityLevel) / kLevelsPerDouble);
 }
 
 // Two-pole resonator tuned to frequency f (Hz) with bandwidth w (Hz), scaled so
@@ -326,6 +326,6 @@ void speechController(SpeechRenderer& s, int controller, int value) {
       s.speed = value - kSpeedControllerBase;
     }
   } else if (controller == kFormantController) {
-    s.formantScale = exp2Single(static_cast<float>(value - 64) / 128.0f);
+    s.formantScale = portableExp2(static_cast<float>(value - 64) / 128.0f);
   }
 }

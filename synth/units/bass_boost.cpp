@@ -9,7 +9,7 @@
 void setup(BassBoost& b, const float* p, const SynthConstants& k) {
   b.enabled = roundToInt(p[0]);
   if (b.enabled == 0) return;
-  const float a = exp2Single(p[0] / kParamFullScale);
+  const float a = portableExp2(p[0] / kParamFullScale);
   const float s = k.bassSin;
   const float c = k.bassCos;
   const float beta = s * std::sqrt(2.0f * a);

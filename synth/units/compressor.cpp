@@ -131,14 +131,14 @@ void setup(Compressor& c, const float* p, const SynthConstants&) {
   // Settings above 128 ms (unmodulated bytes up to 255) would run past the line.
   c.lookahead = std::clamp(roundToInt(p[3] * kLookaheadPerMs), 0, kCompressorMaxLookahead);
 
-  const float threshold = 8.0f * exp2Single(10.0f * (p[4] / kParamFullScale - 1.0f));
+  const float threshold = 8.0f * portableExp2(10.0f * (p[4] / kParamFullScale - 1.0f));
   c.inputScale = 1.0f / threshold;
   const float makeUp = roundToInt(p[2]) != 0 ? 1.0f : threshold;
-  c.outputGain = makeUp * exp2Single((p[8] - 64.0f) / 16.0f);
+  c.outputGain = makeUp * portableExp2((p[8] - 64.0f) / 16.0f);
 
   c.ratio = p[5] / kParamFullScale;
-  c.attack = exp2Single(-12.0f * p[6] / kParamFullScale);
-  c.release = exp2Single(-16.0f * p[7] / kParamFullScale);
+  c.attack = portableExp2(-12.0f * p[6] / kParamFullScale);
+  c.release = portableExp2(-16.0f * p[7] / kParamFullScale);
 }
 
 void render(Compressor& c, float* buffer, int frames) {

@@ -120,7 +120,7 @@ void reset(Distortion& d) {
 
 void setup(Distortion& d, const float* p, const SynthConstants& k) {
   d.mode = roundToInt(p[0]);
-  d.drive = exp2Single((p[1] - 32.0f) * (1.0f / 16.0f));
+  d.drive = portableExp2((p[1] - 32.0f) * (1.0f / 16.0f));
   const float amount = p[2];
   const float shape = p[3];
   const DistMode mode = modeOf(d);
@@ -144,7 +144,7 @@ void setup(Distortion& d, const float* p, const SynthConstants& k) {
     }
     case DistMode::Decimate: {
       const float rate =
-          exp2Single(kDecimateOctaves * (amount - kParamFullScale) / kParamFullScale);
+          portableExp2(kDecimateOctaves * (amount - kParamFullScale) / kParamFullScale);
       // 2^31 * 2 wraps to 0 at amount 128: the held sample never changes.
       d.decimateStep = static_cast<uint32_t>(2 * std::llrint(rate * kPhaseHalf));
       break;

@@ -12,7 +12,7 @@ constexpr float kSustainSlopeCentre = 64.0f;
 
 // 1 - 2^(-11 x / 128): 0 at x = 0 (jump at once), close to 1 at x = 128.
 float fadeFactor(float x) {
-  return 1.0f - exp2Single(kFadeOctaves * x / kParamFullScale);
+  return 1.0f - portableExp2(kFadeOctaves * x / kParamFullScale);
 }
 
 }  // namespace
@@ -22,10 +22,10 @@ void reset(Envelope& env) {
 }
 
 void setup(Envelope& env, const float* e) {
-  env.attackStep = exp2Single(kAttackTopExponent - kAttackOctaves * e[0]);
+  env.attackStep = portableExp2(kAttackTopExponent - kAttackOctaves * e[0]);
   env.decayFactor = fadeFactor(e[1]);
   env.sustainLevel = e[2];
-  env.sustainFactor = exp2Single((e[3] - kSustainSlopeCentre) * kSustainSlopeOctaves);
+  env.sustainFactor = portableExp2((e[3] - kSustainSlopeCentre) * kSustainSlopeOctaves);
   env.releaseFactor = fadeFactor(e[4]);
   env.gain = e[5] / kParamFullScale;
 }

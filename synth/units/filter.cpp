@@ -59,10 +59,6 @@ struct OutputWeights {
 constexpr OutputWeights kWeights[kFilterTypeMask + 1] = {
     {0, 0, 0}, {0, 0, 1}, {0, 1, 0}, {1, 0, 0}, {1, 0, 1}, {1, 1, 1}, {0, 0, 0}, {0, 0, 0}};
 
-FilterType typeOf(const Filter& f) {
-  return static_cast<FilterType>(f.type & kFilterTypeMask);
-}
-
 OutputWeights weightsOf(const Filter& f) {
   return kWeights[f.type & kFilterTypeMask];
 }
@@ -158,17 +154,13 @@ using HighPass4 = FourPole<T, true>;
 enum class Kind { Off, StateVariable, LowPass4, HighPass4, Count };
 constexpr int kKindCount = static_cast<int>(Kind::Count);
 
+// Indexed by FilterType, as kWeights.
+constexpr Kind kKinds[kFilterTypeMask + 1] = {
+    Kind::Off,           Kind::StateVariable, Kind::StateVariable, Kind::StateVariable,
+    Kind::StateVariable, Kind::StateVariable, Kind::LowPass4,      Kind::HighPass4};
+
 Kind kindOf(const Filter& f) {
-  switch (typeOf(f)) {
-    case FilterType::Off:
-      return Kind::Off;
-    case FilterType::LowPass4:
-      return Kind::LowPass4;
-    case FilterType::HighPass4:
-      return Kind::HighPass4;
-    default:
-      return Kind::StateVariable;
-  }
+  return kKinds[f.type & kFilterTypeMask];
 }
 
 // f.template operator()<K>() with the kernel template of a kind; nothing for Off.
@@ -316,7 +308,7 @@ void reset(Filter& f) {
 
 void setup(Filter& f, const float* t, const SynthConstants& k) {
   f.type = roundToInt(t[0]);
-  const float cutoff = exp2Single(kCutoffOctaves * (t[1] / kParamFullScale - 1.0f)) * k.rateScale;
+  const float cutoff = portableExp2(kCutoffOctaves * (t[1] / kParamFullScale - 1.0f)) * k.rateScale;
   // A rounded type that reads as negative in eight bits counts as below 6.
   if (static_cast<int8_t>(f.type) < kFirstFourPoleType) {
     setupStateVariable(f, cutoff, t[2]);

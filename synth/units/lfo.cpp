@@ -46,7 +46,7 @@ void setup(Lfo& lfo, const float* l) {
   lfo.keySync = roundToInt(l[1]);
   lfo.oneShot = roundToInt(l[2]);
   lfo.rateStep = static_cast<uint32_t>(roundToInt(
-      exp2Single(kRateOctaves * (l[3] - kParamFullScale) / kParamFullScale) * kFastestStep));
+      portableExp2(kRateOctaves * (l[3] - kParamFullScale) / kParamFullScale) * kFastestStep));
   lfo.startPhase = halfCycleToPhase(l[4] / kParamFullScale);
   const float depth = l[6];
   const auto polarity = static_cast<Polarity>(roundToInt(l[5]));  // unknown ones are Positive

@@ -115,7 +115,7 @@ void setup(ModDelay& d, const float* m, const SynthConstants& k) {
 
   // Steps beyond 2^31 occur only at low sample rates; the phase wraps mod 2^32.
   const float rate =
-      exp2Single(10.0f * (m[4] / kParamFullScale - 1.0f)) * kLfoBaseStep * k.rateScale;
+      portableExp2(10.0f * (m[4] / kParamFullScale - 1.0f)) * kLfoBaseStep * k.rateScale;
   d.lfoStep = static_cast<uint32_t>(std::llrint(rate));
 
   d.depth = roundToInt(m[5] / kParamFullScale * kMaxDepth);

@@ -11,11 +11,6 @@
 // One phase unit of the 23-bit fractions used by the waveforms: 2^-23.
 constexpr float kPhaseFractionUnit = 1.0f / 8388608.0f;
 
-// 2^x to single precision, the same on every system.
-inline float exp2Single(float x) {
-  return portableExp2(x);
-}
-
 // Rounds to the nearest integer, ties to even (current rounding mode, which
 // the entry points set to round-to-nearest). A value that does not fit a
 // signed 32-bit integer (or NaN) gives INT32_MIN, the bit pattern 2^31, so

@@ -339,12 +339,12 @@ void updatePitch(Oscillator& osc, const SynthConstants& k) {
     const float q = osc.noiseDamping;
     const float stable = (std::sqrt(q * q + 4.0f) - q) * kNoiseStabilityMargin;
     osc.noiseFrequency = std::min(
-        exp2Single(kNoiseOctaves * (offset - kParamCentre) / kParamFullScale) * k.rateScale,
+        portableExp2(kNoiseOctaves * (offset - kParamCentre) / kParamFullScale) * k.rateScale,
         stable);
   }
   // A step that overflows the signed range rounds to 2^31: half a cycle per sample.
   osc.phaseStep = static_cast<uint32_t>(
-      roundToInt(k.basePhaseStep * exp2Single(((osc.pitch + offset) - kCentreNote) * kSemitone)));
+      roundToInt(k.basePhaseStep * portableExp2(((osc.pitch + offset) - kCentreNote) * kSemitone)));
 }
 
 void render(Oscillator& osc, float* buffer, int count, const float* auxA, const float* auxB) {
