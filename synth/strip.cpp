@@ -157,11 +157,8 @@ void renderMaster(SynthState& s, int n) {
   float* master = w.master;
   render(s.reverb, w.reverbBus, master, n);
   renderGlobal(s.globalDelay, w.delayBus, master, n);
-  if (s.masterCut.g == 1.0f) {
-    renderMasterDcCut<false>(s.masterDc, s.masterCut, master, n, s.constants.dcCoefficient);
-  } else {
-    renderMasterDcCut<true>(s.masterDc, s.masterCut, master, n, s.constants.dcCoefficient);
-  }
+  const auto dcCut = s.masterCut.g == 1.0f ? renderMasterDcCut<false> : renderMasterDcCut<true>;
+  dcCut(s.masterDc, s.masterCut, master, n, s.constants.dcCoefficient);
   render(s.masterCompressor, master, n);
   float* const levels[] = {s.masterMeter};
   meter(&master, levels, 1, n, s.meterMode);

@@ -204,10 +204,7 @@ void mixVoices(SynthState& s, const int8_t* members, int count, const bool* ahea
   for (int i = 0; i < count; ++i) {
     const int v = members[i];
     if (!ahead[v]) renderVoiceAlone(s, v, n);
-    if (i == 0) {
-      mixVoice<true>(s.voices[v], w.ampRamp, v, w.voiceOut[v], out, n);
-    } else {
-      mixVoice<false>(s.voices[v], w.ampRamp, v, w.voiceOut[v], out, n);
-    }
+    const auto mix = i == 0 ? mixVoice<true> : mixVoice<false>;
+    mix(s.voices[v], w.ampRamp, v, w.voiceOut[v], out, n);
   }
 }

@@ -143,18 +143,9 @@ void setup(Compressor& c, const float* p, const SynthConstants&) {
 
 void render(Compressor& c, float* buffer, int frames) {
   if ((c.mode & kCompressorBypassMask) != 0) return;
-  switch (static_cast<CompressorDetector>(c.mode & kCompressorDetectorMask)) {
-    case CompressorDetector::kLinkedPeak:
-      run<CompressorDetector::kLinkedPeak>(c, buffer, frames);
-      break;
-    case CompressorDetector::kLinkedRms:
-      run<CompressorDetector::kLinkedRms>(c, buffer, frames);
-      break;
-    case CompressorDetector::kStereoPeak:
-      run<CompressorDetector::kStereoPeak>(c, buffer, frames);
-      break;
-    case CompressorDetector::kStereoRms:
-      run<CompressorDetector::kStereoRms>(c, buffer, frames);
-      break;
-  }
+  using Detector = CompressorDetector;  // kRuns is indexed by it
+  constexpr void (*kRuns[])(Compressor&, float*, int) = {
+      run<Detector::kLinkedPeak>, run<Detector::kLinkedRms>, run<Detector::kStereoPeak>,
+      run<Detector::kStereoRms>};
+  kRuns[c.mode & kCompressorDetectorMask](c, buffer, frames);
 }
