@@ -36,18 +36,11 @@ float sourceValue(int source, const Voice& v, const uint8_t* controls) {
   if (source <= static_cast<int>(RouteSource::LastController)) {
     return static_cast<float>(controls[source]);
   }
-  switch (static_cast<RouteSource>(source)) {
-    case RouteSource::Envelope1:
-      return v.env[0].out;
-    case RouteSource::Envelope2:
-      return v.env[1].out;
-    case RouteSource::Lfo1:
-      return v.lfo[0].out;
-    case RouteSource::Lfo2:
-      return v.lfo[1].out;
-    default:
-      return static_cast<float>(2 * (v.note - kKeyTrackCentre));
+  if (source <= static_cast<int>(RouteSource::Lfo2)) {
+    const float outs[] = {v.env[0].out, v.env[1].out, v.lfo[0].out, v.lfo[1].out};
+    return outs[source - static_cast<int>(RouteSource::Envelope1)];
   }
+  return static_cast<float>(2 * (v.note - kKeyTrackCentre));
 }
 
 // Adds one route to a parameter; the clamp follows every route, so the order

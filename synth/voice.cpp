@@ -70,12 +70,11 @@ int pickVoice(const SynthState& s, int channel, int polyphony) {
 void resetVoice(SynthState& s, int voice) {
   Voice& v = s.voices[voice];
   for (int i = 0; i < kOscCount; ++i) reset(v.osc[i], i);
-  reset(v.env[0]);
-  reset(v.env[1]);
-  reset(v.filter[0]);
-  reset(v.filter[1]);
-  reset(v.lfo[0], drawSeed(s));
-  reset(v.lfo[1], drawSeed(s));
+  for (int i = 0; i < 2; ++i) {  // lfo[0] draws the first seed
+    reset(v.env[i]);
+    reset(v.filter[i]);
+    reset(v.lfo[i], drawSeed(s));
+  }
   reset(v.distortion);
   reset(v.dc);
 }
