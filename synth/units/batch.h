@@ -158,11 +158,13 @@ void renderMonoRegisters(Unit* const* units, int count, float* const* bufs, int 
   done.store(p.units, count);
 }
 
+// One unit from in to out, both advancing by `stride` per sample.
 template <template <class> class Kernel, class Unit, class... Args>
-void renderMonoOne(Unit* const* units, float* buf, int n, Args&&... args) {
+void renderMonoOne(Unit* const* units, const float* in, float* out, int n, int stride,
+                   Args&&... args) {
   const Kernel<float> start(units, args...);
   Kernel<float> kernel = start;  // a local copy stays in registers through the loop
-  for (int i = 0; i < n; ++i) buf[i] = kernel.step(buf[i]);
+  for (int i = 0; i < n; ++i) out[i * stride] = kernel.step(in[i * stride]);
   const Kernel<float> done = kernel;
   done.store(units, 1);
 }
@@ -171,7 +173,7 @@ void renderMonoOne(Unit* const* units, float* buf, int n, Args&&... args) {
 // runs on float.
 template <template <class> class Kernel, int MaxRegisters, class Unit, class... Args>
 void renderMonoBatch(Unit* const* units, int count, float* const* bufs, int n, Args&&... args) {
-  if (count == 1) return renderMonoOne<Kernel>(units, bufs[0], n, args...);
+  if (count == 1) return renderMonoOne<Kernel>(units, bufs[0], bufs[0], n, 1, args...);
   constexpr int kChunk = MaxRegisters * kLaneCount;
   for (int first = 0; first < count; first += kChunk) {
     const int size = std::min(count - first, kChunk);

@@ -181,17 +181,6 @@ void withKernel(Kind kind, F&& f) {
   }
 }
 
-template <template <class> class K>
-void renderStage(Filter& f, const float* in, float* out, int count) {
-  Filter* const one[] = {&f};
-  const K<float> start(one);
-  K<float> st = start;  // a local copy stays in registers through the loop
-  const int stride = f.stride;
-  for (int i = 0; i < count; ++i) out[i * stride] = st.step(in[i * stride]);
-  const K<float> done = st;
-  done.store(one, 1);
-}
-
 // Two independent filters in one loop: their recursions overlap in the
 // processor instead of running one after the other.
 template <class A, class B>
@@ -324,7 +313,9 @@ void render(Filter& f, const float* in, float* out, int count) {
     for (int i = 0; i < count; ++i) out[i * f.stride] = in[i * f.stride];
     return;
   }
-  withKernel(kind, [&]<template <class> class K>() { renderStage<K>(f, in, out, count); });
+  Filter* const one[] = {&f};
+  withKernel(kind,
+             [&]<template <class> class K>() { renderMonoOne<K>(one, in, out, count, f.stride); });
 }
 
 void renderPair(Filter& a, const float* inA, float* outA, Filter& b, const float* inB, float* outB,
