@@ -135,6 +135,10 @@ void getChannelPrograms(const SynthState& s, int programs[kSynthChannels]) {
   for (int ch = 0; ch < kSynthChannels; ++ch) programs[ch] = s.channelControls[ch][0];
 }
 
+size_t getStateSize() {
+  return sizeof(SynthState);
+}
+
 int getTickLength(const SynthState& s) {
   return s.constants.tickLength;
 }

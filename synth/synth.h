@@ -188,4 +188,6 @@ void getMasterMeter(const SynthState& s, float* left, float* right);
 // counts[i] = voices owned by channel i; counts[16] = all owned voices.
 void getVoiceCounts(const SynthState& s, int counts[kSynthChannels + 1]);
 void getChannelPrograms(const SynthState& s, int programs[kSynthChannels]);
+// The size of SynthState in bytes, for callers that allocate it themselves.
+size_t getStateSize();
 int getTickLength(const SynthState& s);

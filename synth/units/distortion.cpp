@@ -35,7 +35,8 @@ inline float atanMagnitude(float a) {
   return a >= kAtanSaturated ? kSineHalfPi : r;
 }
 
-inline float atanSigned(float v) {
+// The shaper's arctangent approximation of a signed value.
+inline float atanApprox(float v) {
   return std::copysign(atanMagnitude(std::fabs(v)), v);
 }
 
@@ -45,7 +46,7 @@ void copyIfApart(const float* in, float* out, int count) {
 
 void renderSaturate(const Distortion& d, const float* in, float* out, int count) {
   const float drive = d.drive, bias = d.bias, gain = d.outGain;
-  for (int i = 0; i < count; ++i) out[i] = atanSigned(in[i] * drive + bias) * gain;
+  for (int i = 0; i < count; ++i) out[i] = atanApprox(in[i] * drive + bias) * gain;
 }
 
 void renderClip(const Distortion& d, const float* in, float* out, int count) {
