@@ -1,5 +1,5 @@
-// Filter unit: responses measured from rendered sines, resonance, and
-// bounded output under overload.
+// Filter unit: responses measured from rendered sines, and bounded output
+// under overload.
 #include "synth/units/filter.h"
 
 #include <gtest/gtest.h>
@@ -50,23 +50,8 @@ double gainAt(float type, float cutoff, float resonance, double hz) {
   return acRms(buf, n / 2, n) / in;
 }
 
-// Frequency from upward zero crossings over [from, to).
-double crossingHz(const std::vector<float>& x, int from, int to) {
-  int first = -1, last = -1, count = 0;
-  for (int i = from + 1; i < to; ++i) {
-    if (x[i - 1] < 0.0f && x[i] >= 0.0f) {
-      if (first < 0) first = i;
-      last = i;
-      ++count;
-    }
-  }
-  if (count < 2) return 0.0;
-  return static_cast<double>(count - 1) * 44100 / (last - first);
-}
-
-// Cutoff 64 lies near 440 Hz; 12.8 cutoff steps make an octave.
+// Cutoff 64 lies near 440 Hz.
 constexpr float kMidCutoff = 64.0f;
-constexpr double kNearCutoffHz = 440.0;
 
 // Steady-state gains of every type around a cutoff near 440 Hz: low-passes
 // (state-variable 1, four-pole 6) and high-passes (3; 7 is the input minus
@@ -90,43 +75,6 @@ TEST(FilterResponse, EachTypePassesAndStopsWhereItShould) {
     EXPECT_GE(gain, c.low) << "type " << c.type << " at " << c.hz << " Hz";
     EXPECT_LE(gain, c.high) << "type " << c.type << " at " << c.hz << " Hz";
   }
-}
-
-// An impulse, then silence: returns the output.
-std::vector<float> impulseResponse(Filter& f, int count) {
-  std::vector<float> buf(count, 0.0f);
-  buf[0] = 1.0f;
-  renderTicks(f, buf);
-  return buf;
-}
-
-TEST(FilterResonance, StateVariableAtFullResonanceRingsAtTheCutoff) {
-  Filter f = makeFilter(2.0f, kMidCutoff, 128.0f);
-  const std::vector<float> out = impulseResponse(f, 3 * 44100);
-  const double early = rmsOf(out, 0, 4410);
-  const double late = rmsOf(out, 2 * 44100, 3 * 44100);
-  EXPECT_GT(early, 0.001);
-  EXPECT_GT(late, 0.8 * early);  // undamped: no decay after two seconds
-  EXPECT_NEAR(crossingHz(out, 44100, 3 * 44100), kNearCutoffHz, 10.0);
-
-  // With a little damping the same filter dies away.
-  Filter damped = makeFilter(2.0f, kMidCutoff, 120.0f);
-  const std::vector<float> fading = impulseResponse(damped, 3 * 44100);
-  EXPECT_LT(rmsOf(fading, 2 * 44100, 3 * 44100), 0.01 * rmsOf(fading, 0, 4410));
-}
-
-TEST(FilterResonance, FourPoleAtFullResonanceOscillatesAndTracksTheCutoff) {
-  Filter f = makeFilter(6.0f, kMidCutoff, 128.0f);
-  const std::vector<float> out = impulseResponse(f, 2 * 44100);
-  EXPECT_GT(rmsOf(out, 44100, 2 * 44100), 0.2);  // a sustained, saturated sine
-  const double low = crossingHz(out, 44100, 2 * 44100);
-
-  Filter octave = makeFilter(6.0f, kMidCutoff + 12.8f, 128.0f);
-  const std::vector<float> up = impulseResponse(octave, 2 * 44100);
-  const double high = crossingHz(up, 44100, 2 * 44100);
-  EXPECT_GT(low, 200.0);
-  EXPECT_LT(low, 600.0);
-  EXPECT_NEAR(high / low, 2.0, 0.1);
 }
 
 // Inputs well above full scale (three oscillators, or a resonant filter in
