@@ -116,14 +116,6 @@ std::vector<float> leftOf(const std::vector<float>& interleaved) {
   return out;
 }
 
-float rms(const std::vector<float>& x, size_t begin, size_t end) {
-  end = std::min(end, x.size());
-  if (end <= begin) return 0.0f;
-  double sum = 0.0;
-  for (size_t i = begin; i < end; ++i) sum += static_cast<double>(x[i]) * x[i];
-  return static_cast<float>(std::sqrt(sum / static_cast<double>(end - begin)));
-}
-
 double frequencyOf(const std::vector<float>& x, double rate) {
   double first = -1.0;
   double last = -1.0;

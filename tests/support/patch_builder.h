@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "support/signals.h"
 #include "synth/synth.h"
 
 namespace testpatch {
@@ -64,7 +65,7 @@ class TestSynth {
 
 // Left samples of an interleaved buffer.
 std::vector<float> leftOf(const std::vector<float>& interleaved);
-float rms(const std::vector<float>& x, size_t begin = 0, size_t end = SIZE_MAX);
+using testsig::rmsOf;
 // Frequency in Hz from the mean period between rising zero crossings
 // (interpolated) of x at `rate`; 0 when fewer than two crossings.
 double frequencyOf(const std::vector<float>& x, double rate);

@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+namespace {
+
+// "90 3C 64 FD": two-digit upper-case hex, single spaces.
 std::string hexBytes(const uint8_t* bytes, size_t count) {
   std::string s;
   char byte[4];
@@ -12,13 +15,7 @@ std::string hexBytes(const uint8_t* bytes, size_t count) {
   return s;
 }
 
-// Only data bytes (below 0x80) can follow a status byte, so the first 0xFD
-// met in a status position or elsewhere ends the list.
-std::string hexList(const uint8_t* list) {
-  size_t n = 0;
-  while (list[n] != kEventListEnd) ++n;
-  return hexBytes(list, n + 1);
-}
+}  // namespace
 
 void RecordingSink::start(const TuneImage&, int) {
   ++starts;
@@ -65,21 +62,11 @@ void forEachMessage(const std::vector<uint8_t>& bytes, Visit visit) {
 
 }  // namespace
 
-std::vector<int64_t> RecordingSink::noteFrames(int channel, int note, bool starts) const {
+std::vector<int64_t> RecordingSink::messageFrames(int status, int a, int b) const {
   std::vector<int64_t> frames;
   for (const RecordedList& l : lists) {
-    forEachMessage(l.bytes, [&](uint8_t status, uint8_t a, uint8_t b) {
-      if (status == 0x90 + channel && a == note && (b != 0) == starts) frames.push_back(l.frame);
-    });
-  }
-  return frames;
-}
-
-std::vector<int64_t> RecordingSink::controllerFrames(int channel, int controller, int value) const {
-  std::vector<int64_t> frames;
-  for (const RecordedList& l : lists) {
-    forEachMessage(l.bytes, [&](uint8_t status, uint8_t a, uint8_t b) {
-      if (status == 0xB0 + channel && a == controller && b == value) frames.push_back(l.frame);
+    forEachMessage(l.bytes, [&](uint8_t st, uint8_t x, uint8_t y) {
+      if (st == status && x == a && (b < 0 ? y != 0 : y == b)) frames.push_back(l.frame);
     });
   }
   return frames;

@@ -23,20 +23,12 @@ class RecordingSink final : public SequencerSink {
 
   // The lists in `--events` notation ("90 3C 64 FD"), one string each.
   std::vector<std::string> hexLists() const;
-  // The frames at which `channel` received a note message for `note`: starts
-  // (velocity above 0) or, with `starts` false, ends. Several in one list
-  // count once each.
-  std::vector<int64_t> noteFrames(int channel, int note, bool starts = true) const;
-  // The frames at which `channel` received controller `controller` = `value`.
-  std::vector<int64_t> controllerFrames(int channel, int controller, int value) const;
+  // The frames of every message `status a b` received, several in one list
+  // once each; b below 0 stands for any non-zero value (a note's start).
+  std::vector<int64_t> messageFrames(int status, int a, int b = -1) const;
 
   std::vector<RecordedList> lists;
   std::vector<int> renderCalls;  // frames per render call
   int64_t renderedFrames = 0;
   int starts = 0;
 };
-
-// "90 3C 64 FD": two-digit upper-case hex, single spaces.
-std::string hexBytes(const uint8_t* bytes, size_t count);
-// An event list up to and including its 0xFD terminator.
-std::string hexList(const uint8_t* list);

@@ -15,15 +15,6 @@ SynthConstants constantsAt(int rate) {
   return state->constants;
 }
 
-std::vector<float> whiteNoise(size_t count, uint32_t seed) {
-  std::vector<float> v(count);
-  for (float& s : v) {
-    seed = seed * 1664525u + 1013904223u;
-    s = static_cast<float>(static_cast<int32_t>(seed)) * (1.0f / 2147483648.0f);
-  }
-  return v;
-}
-
 std::vector<float> sine(double hz, size_t count, double amplitude, int rate) {
   std::vector<float> s(count);
   for (size_t i = 0; i < count; ++i)

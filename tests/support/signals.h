@@ -12,10 +12,6 @@ namespace testsig {
 // Every derived constant at `rate`, from the synthesizer itself.
 SynthConstants constantsAt(int rate = 44100);
 
-// Full-scale white noise in [-1, 1) from a linear congruential generator:
-// the same seed gives the same samples.
-std::vector<float> whiteNoise(size_t count, uint32_t seed = 12345u);
-
 std::vector<float> sine(double hz, size_t count, double amplitude = 0.5, int rate = 44100);
 
 // Root mean square and peak magnitude over [from, to), every `stride`-th

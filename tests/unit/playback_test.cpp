@@ -100,7 +100,7 @@ TEST_F(PlaybackTest, RestartAtZeroSoundsFromTheCallbacksFirstFrame) {
   playTo(48);
   ASSERT_FALSE(sink.lists.empty());
   EXPECT_EQ(sink.lists[0].frame, 0);
-  EXPECT_EQ(hexList(sink.lists[0].bytes.data()), "90 3C 64 FD");
+  EXPECT_EQ(sink.hexLists()[0], "90 3C 64 FD");
   EXPECT_EQ(rightAt(device, 15), 0);  // the silence before the restart
   EXPECT_EQ(rightAt(device, 16), 32600);
   EXPECT_EQ(rightAt(device, 47), 32600);
@@ -120,7 +120,7 @@ TEST_F(PlaybackTest, RestartInsideATickSkipsToThePosition) {
   playTo(64);
   ASSERT_EQ(sink.lists.size(), 2u);
   EXPECT_EQ(sink.lists[1].frame, 40);  // the note-off at tick 1, 40 frames in
-  EXPECT_EQ(hexList(sink.lists[1].bytes.data()), "90 3C 00 FD");
+  EXPECT_EQ(sink.hexLists()[1], "90 3C 00 FD");
   EXPECT_EQ(sink.renderCalls.front(), 40);
 
   // A position before the start is the start.
@@ -366,7 +366,7 @@ TEST(PlaybackImage, EndToEndTuneSoundsFromItsFirstFrame) {
   renderFrames(*loaded->player, out.data(), 4410);
   const std::vector<float> left = testpatch::leftOf(out);
   EXPECT_GT(std::fabs(left[1]), 0.0f);
-  EXPECT_GT(testpatch::rms(left), 0.2f);
+  EXPECT_GT(testpatch::rmsOf(left), 0.2f);
   EXPECT_NEAR(testpatch::frequencyOf(left, kDefaultSampleRate), 440.0, 4.0);
 
   if (const char* path = std::getenv("ORB_PLAY_TUNE_OUT")) {

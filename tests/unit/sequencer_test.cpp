@@ -94,7 +94,7 @@ TEST(SequencerTick, FirstTickJumpsToTheFirstRecordWithoutLeadingSilence) {
   renderFrames(*loaded->player, buffer.data(), 12000);
   ASSERT_EQ(sink.lists.size(), 3u);
   EXPECT_EQ(sink.lists[0].frame, 0);
-  EXPECT_EQ(hexBytes(sink.lists[0].bytes.data(), sink.lists[0].bytes.size()), "97 32 5A FD");
+  EXPECT_EQ(sink.hexLists()[0], "97 32 5A FD");
   // 20 ticks at the default 500,000 us per quarter: 20 * 172.265625 frames.
   EXPECT_EQ(sink.lists[1].frame, 3445);
   // 64 ticks are exactly 11,025 frames: the carried fractions add up to one.

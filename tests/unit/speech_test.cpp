@@ -237,7 +237,7 @@ TEST(SpeechChannel, ASungVowelShowsItsFormants) {
     const std::vector<float> out = synth.ticks(400);
     const std::vector<float> tail(out.end() - 16384, out.end());
     EXPECT_TRUE(allFinite(out));
-    EXPECT_GT(testpatch::rms(tail), 0.01f);
+    EXPECT_GT(testpatch::rmsOf(tail), 0.01f);
     EXPECT_NEAR(strongestHarmonic(tail, f0, 300.0 * scale, 1200.0 * scale), 790.0 * scale, f0)
         << value;
     EXPECT_NEAR(strongestHarmonic(tail, f0, 1300.0 * scale, 3000.0 * scale), 1780.0 * scale, f0)

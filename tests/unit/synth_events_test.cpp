@@ -66,8 +66,8 @@ TEST(SynthEvents, ResetMessageInitialisesTheWholeSynthesizer) {
 
   // Global parameters are gone with the reset: silent until they return.
   t.events({0x90, 67, 100});
-  EXPECT_EQ(rms(t.render(1000)), 0.0f);
+  EXPECT_EQ(rmsOf(t.render(1000)), 0.0f);
   const auto g = neutralGlobals();
   setGlobalParams(t.state(), g.data());
-  EXPECT_GT(rms(t.render(1000)), 0.05f);
+  EXPECT_GT(rmsOf(t.render(1000)), 0.05f);
 }

@@ -64,7 +64,7 @@ TEST(SynthParams, PanSplitsPowerBetweenTheSides) {
       left.push_back(out[2 * i]);
       right.push_back(out[2 * i + 1]);
     }
-    const float l = rms(left), r = rms(right);
+    const float l = rmsOf(left), r = rmsOf(right);
     const float full = 0.6f * 127 / 128 / std::sqrt(2.0f);
     EXPECT_NEAR(l * l + r * r, full * full, 0.03f * full * full) << int(pan);
     const float quiet = pan == 0 ? r : pan == 128 ? l : std::fabs(l - r);
@@ -78,10 +78,10 @@ TEST(SynthParams, ControllerRouteOnTheChannelVolume) {
   p.routes = {{1, 0, kChannelDestination + kVolume}};
   TestSynth t({p});
   t.events({0x90, 72, 100});
-  EXPECT_GT(rms(t.render(4410), 2000), 0.1f);
+  EXPECT_GT(rmsOf(t.render(4410), 2000), 0.1f);
   t.events({0xB0, 1, 127});
   t.render(8820);  // the master DC blocker settles
-  EXPECT_LT(rms(t.render(4410)), 1e-3f);
+  EXPECT_LT(rmsOf(t.render(4410)), 1e-3f);
 }
 
 TEST(SynthParams, AuxSendsReachOnlyHigherChannelsAndIgnoreTheVolume) {
@@ -96,11 +96,11 @@ TEST(SynthParams, AuxSendsReachOnlyHigherChannelsAndIgnoreTheVolume) {
 
   TestSynth up({sender, receiver});  // channel 0 sends, channel 1 returns
   up.events({0xC1, 1, 0x90, 72, 100, 0x91, 60, 100});
-  EXPECT_GT(rms(up.render(4410), 2000), 0.05f);
+  EXPECT_GT(rmsOf(up.render(4410), 2000), 0.05f);
 
   TestSynth down({sender, receiver});  // channel 1 sends, channel 0 returns
   down.events({0xC0, 1, 0xC1, 0, 0x91, 72, 100, 0x90, 60, 100});
-  EXPECT_LT(rms(down.render(4410), 2000), 1e-3f);
+  EXPECT_LT(rmsOf(down.render(4410), 2000), 1e-3f);
 }
 
 TEST(SynthParams, ProgramsOutsideThePatchMapPlaySilence) {
@@ -134,5 +134,5 @@ TEST(SynthParams, ProgramsOutsideThePatchMapPlaySilence) {
   TestSynth u(shortMap);
   u.events({0xC3, 3, 0x93, 60, 100, 0x90, 60, 100});
   EXPECT_EQ(u.voicesTotal(), 0);
-  EXPECT_EQ(rms(u.render(1000)), 0.0f);
+  EXPECT_EQ(rmsOf(u.render(1000)), 0.0f);
 }

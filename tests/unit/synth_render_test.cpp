@@ -85,7 +85,7 @@ TEST(SynthRender, Note60WithZeroOffsetsSoundsAt130Hz) {
   EXPECT_NEAR(frequencyOf(left, kRate), 130.81, 0.05);
   // Full-scale sine, centre pan, channel gain 0.6 x 127/128; the four DC
   // blockers on the way take a few per cent at this pitch.
-  EXPECT_NEAR(rms(left, 4410), 0.29, 0.015);
+  EXPECT_NEAR(rmsOf(left, 4410), 0.29, 0.015);
 
   TestSynth u({plainPatch()});
   u.events({0x90, 72, 100});
@@ -100,7 +100,7 @@ TEST(SynthRender, OneFramePerCallEqualsThousandFramesPerCall) {
   const std::vector<float> big = playPhrase(a, 1000);
   const std::vector<float> small = playPhrase(b, 1);
   ASSERT_EQ(big.size(), small.size());
-  EXPECT_GT(rms(big), 0.01f);
+  EXPECT_GT(rmsOf(big), 0.01f);
   EXPECT_EQ(0, std::memcmp(big.data(), small.data(), big.size() * sizeof(float)));
 }
 

@@ -49,7 +49,7 @@ TEST(SynthSink, SameSeedSameSamplesOtherSeedOtherSamples) {
   const std::vector<float> a = play(tune, {SeedMode::Fixed, 7}, 30000);
   const std::vector<float> b = play(tune, {SeedMode::Fixed, 7}, 30000);
   const std::vector<float> c = play(tune, {SeedMode::Fixed, 8}, 30000);
-  ASSERT_GT(rms(a), 0.1f);
+  ASSERT_GT(rmsOf(a), 0.1f);
   EXPECT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * sizeof(float)));
   EXPECT_NE(0, std::memcmp(a.data(), c.data(), a.size() * sizeof(float)));
 }

@@ -95,8 +95,8 @@ TEST(SynthVoices, AllSoundOffSilencesAtOnceAllNotesOffLetsItRingOut) {
   const std::vector<float> ringing = leftOf(a.render(4410));
   const std::vector<float> cut = leftOf(b.render(4410));
   const std::vector<float> channel3 = leftOf(c.render(4410));
-  EXPECT_GT(rms(ringing), 1.5f * rms(channel3));  // the release tail of channel 0
-  EXPECT_NEAR(rms(cut, 256), rms(channel3, 256), 0.02f * rms(channel3));
+  EXPECT_GT(rmsOf(ringing), 1.5f * rmsOf(channel3));  // the release tail of channel 0
+  EXPECT_NEAR(rmsOf(cut, 256), rmsOf(channel3, 256), 0.02f * rmsOf(channel3));
 }
 
 TEST(SynthVoices, ProgramChangeFreesTheChannelOnlyWhenTheProgramDiffers) {
