@@ -1,8 +1,8 @@
 // Standard MIDI Files into tune images, checked where a listener or a user
 // notices: broken files name the problem and its offset, notes land on time
 // under the file's tempo map, pedal, pan, expression and bend sound as MIDI
-// means them, every one of 16 channels sounds, and the default bank's kit
-// and room sound as a general MIDI renderer's do.
+// means them, every one of 16 channels sounds, and the default bank's
+// programs, kit and room sound as a general MIDI renderer's do.
 #include "tools/midi/midi_import.h"
 
 #include <gtest/gtest.h>
@@ -355,6 +355,29 @@ TEST(MidiImport, EveryChannelSoundsWhenAFileUsesAllSixteen) {
   const Imported b = import(file(distinct), bank);
   EXPECT_EQ(b.summary.sharingCost, 1);
   EXPECT_EQ(slotsSounding(distinct), 16);
+}
+
+// Every program is heard at full channel volume and none clips or drowns the
+// others (two guitars' level routes once clipped to silence).
+TEST(MidiBank, EveryProgramSoundsAtFullVolumeWithinTwentyDecibelsOfTheMedian) {
+  const midi::Bank bank = defaultBank();
+  ASSERT_EQ(bank.programs.size(), 128u);
+  std::vector<double> levels;
+  for (const PatchEntry& p : bank.programs) {
+    const std::vector<float> x = playNote(bank, 0, uint8_t(p.program), 69, 0.7);
+    float peak = 0.0f;
+    for (float v : x) peak = std::max(peak, std::fabs(v));
+    EXPECT_LT(peak, 1.0f) << "program " << p.program;
+    levels.push_back(rmsOf(x));
+  }
+  std::vector<double> sorted = levels;
+  std::sort(sorted.begin(), sorted.end());
+  const double median = sorted[sorted.size() / 2];
+  EXPECT_GT(median, 0.01);
+  for (size_t i = 0; i < levels.size(); ++i) {
+    EXPECT_GT(levels[i], median / 10) << "program " << bank.programs[i].program;
+    EXPECT_LT(levels[i], median * 10) << "program " << bank.programs[i].program;
+  }
 }
 
 TEST(MidiBank, KitRoomAndStruckSoundsAsAGeneralMidiRendererHasThem) {
